@@ -1,0 +1,155 @@
+#include "convert/ConvertPicture.h"
+
+#include "convert/FreeImage.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+using freeimage::Bitmap;
+using Outcome = ConvertResult::Outcome;
+
+ConvertResult failed(Outcome outcome, const QString& reason) {
+  ConvertResult result;
+  result.outcome = outcome;
+  result.reason = reason;
+  return result;
+}
+
+QString errnoText(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
+
+// Output files get the permissions any new file of the user gets.
+mode_t newFileMode() {
+  static const mode_t mode = [] {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return mode_t(0666 & ~mask);
+  }();
+  return mode;
+}
+
+// An empty file of a unique name in the folder, hidden from file managers.
+QString createTempIn(const QString& folder, int* error) {
+  QByteArray pattern = QFile::encodeName(QDir(folder).filePath(QStringLiteral(".dimenzo-XXXXXX")));
+  const int fd = ::mkstemp(pattern.data());
+  if (fd < 0) {
+    *error = errno;
+    return QString();
+  }
+  ::fchmod(fd, newFileMode());
+  ::close(fd);
+  return QFile::decodeName(pattern);
+}
+
+// The rescale works on 24-bit colour or 8-bit grey. Everything else is
+// brought to 24 bits first, so that transparency is composited onto white
+// before it is resampled rather than bleeding its hidden colours into the
+// edges.
+bool rescalesAsIs(FIBITMAP* dib) {
+  if (FreeImage_GetImageType(dib) != FIT_BITMAP || FreeImage_IsTransparent(dib)) return false;
+  const unsigned bpp = FreeImage_GetBPP(dib);
+  return bpp == 24 || (bpp == 8 && FreeImage_GetColorType(dib) == FIC_MINISBLACK);
+}
+
+QString libraryReason(const QString& fallback) {
+  const QString message = freeimage::LastMessage();
+  return message.isEmpty() ? fallback : fallback + QStringLiteral(" (") + message + u')';
+}
+
+}  // namespace
+
+ConvertResult convertPicture(const ConvertRequest& request) {
+  const FREE_IMAGE_FORMAT fif = freeimage::GetFileType(request.source, 0);
+  if (fif == FIF_UNKNOWN)
+    return failed(Outcome::NotRescaled, QStringLiteral("No se puede leer o no es una imagen."));
+
+  if (const std::optional<QSize> size = freeimage::ProbeSize(fif, request.source)) {
+    if (qint64(size->width()) * size->height() > MaxPicturePixels)
+      return failed(Outcome::NotRescaled,
+                    QStringLiteral("La imagen es demasiado grande (%1 x %2 píxeles).")
+                        .arg(size->width())
+                        .arg(size->height()));
+  }
+
+  Bitmap rescaled;
+  {
+    Bitmap loaded = freeimage::Load(fif, request.source, 0);
+    if (!loaded)
+      return failed(Outcome::NotRescaled, libraryReason(QStringLiteral("No se puede descodificar.")));
+    if (!rescalesAsIs(loaded.get())) {
+      loaded = freeimage::ToRgb24(loaded.get());
+      if (!loaded)
+        return failed(Outcome::NotRescaled,
+                      libraryReason(QStringLiteral("El tipo de imagen no se puede convertir.")));
+    }
+    rescaled = freeimage::Rescale(loaded.get(), request.size.width(), request.size.height(),
+                                  FILTER_BSPLINE);
+  }
+  if (!rescaled)
+    return failed(Outcome::NotRescaled, libraryReason(QStringLiteral("No se puede reescalar.")));
+  if (FreeImage_GetBPP(rescaled.get()) != 24) {
+    rescaled = freeimage::ToRgb24(rescaled.get());
+    if (!rescaled)
+      return failed(Outcome::NotRescaled,
+                    libraryReason(QStringLiteral("El tipo de imagen no se puede convertir.")));
+  }
+
+  int error = 0;
+  const QString folder = QFileInfo(request.outputPath).absolutePath();
+  const QString temp = createTempIn(folder, &error);
+  if (temp.isEmpty())
+    return failed(Outcome::NotWritten,
+                  QStringLiteral("No se puede crear un archivo en %1: %2").arg(folder, errnoText(error)));
+  if (!freeimage::Save(FIF_JPEG, rescaled.get(), temp, request.saveFlags)) {
+    discardOutput(temp);
+    return failed(Outcome::NotWritten, libraryReason(QStringLiteral("No se puede escribir el JPEG.")));
+  }
+  ConvertResult result;
+  result.outcome = Outcome::Written;
+  result.tempPath = temp;
+  return result;
+}
+
+bool commitOutput(const QString& tempPath, const QString& outputPath, QString* reason) {
+  const QByteArray temp = QFile::encodeName(tempPath);
+  const QByteArray output = QFile::encodeName(outputPath);
+  // When a file is being replaced, its new contents must be on disk before
+  // the name moves over, or a crash could leave neither version.
+  if (::access(output.constData(), F_OK) == 0) {
+    const int fd = ::open(temp.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) {
+      ::fsync(fd);
+      ::close(fd);
+    }
+  }
+  if (::rename(temp.constData(), output.constData()) != 0) {
+    if (reason) *reason = errnoText(errno);
+    ::unlink(temp.constData());
+    return false;
+  }
+  return true;
+}
+
+void discardOutput(const QString& tempPath) {
+  if (!tempPath.isEmpty()) ::unlink(QFile::encodeName(tempPath).constData());
+}
+
+QString checkWritableFolder(const QString& folder) {
+  const QFileInfo info(folder);
+  if (!info.exists()) return QStringLiteral("no existe");
+  if (!info.isDir()) return QStringLiteral("no es un directorio");
+  int error = 0;
+  const QString probe = createTempIn(folder, &error);
+  if (probe.isEmpty()) return QStringLiteral("no se puede escribir en él (%1)").arg(errnoText(error));
+  discardOutput(probe);
+  return QString();
+}

@@ -1,0 +1,150 @@
+#include "convert/FreeImage.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace freeimage {
+namespace {
+
+thread_local QString lastMessage;
+
+void onLibraryMessage(FREE_IMAGE_FORMAT, const char* message) {
+  lastMessage = QString::fromLocal8Bit(message);
+}
+
+// The library reports through a process-wide callback; installing it once on
+// first use keeps the layer free of start-up order.
+void prepare() {
+  static const bool installed = [] {
+    FreeImage_SetOutputMessage(onLibraryMessage);
+    return true;
+  }();
+  (void)installed;
+  lastMessage.clear();
+}
+
+Bitmap adopt(FIBITMAP* dib) { return Bitmap(dib); }
+
+unsigned DLL_CALLCONV readFile(void* buffer, unsigned size, unsigned count, fi_handle handle) {
+  return unsigned(std::fread(buffer, size, count, static_cast<FILE*>(handle)));
+}
+unsigned DLL_CALLCONV writeFile(void* buffer, unsigned size, unsigned count, fi_handle handle) {
+  return unsigned(std::fwrite(buffer, size, count, static_cast<FILE*>(handle)));
+}
+int DLL_CALLCONV seekFile(fi_handle handle, long offset, int origin) {
+  return std::fseek(static_cast<FILE*>(handle), offset, origin);
+}
+long DLL_CALLCONV tellFile(fi_handle handle) { return std::ftell(static_cast<FILE*>(handle)); }
+
+FreeImageIO fileIo() { return FreeImageIO{readFile, writeFile, seekFile, tellFile}; }
+
+Bitmap compositeOnWhite(FIBITMAP* dib) {
+  RGBQUAD white{255, 255, 255, 0};
+  return adopt(FreeImage_Composite(dib, FALSE, &white, nullptr));
+}
+
+// Bitmaps of the plain FIT_BITMAP kind: palettes, 16-bit packed, 24 and 32 bits.
+Bitmap standardToRgb24(FIBITMAP* dib) {
+  const unsigned bpp = FreeImage_GetBPP(dib);
+  if (bpp == 32 || (bpp <= 8 && FreeImage_IsTransparent(dib))) {
+    if (bpp == 32) return compositeOnWhite(dib);
+    Bitmap rgba = adopt(FreeImage_ConvertTo32Bits(dib));
+    return rgba ? compositeOnWhite(rgba.get()) : nullptr;
+  }
+  return adopt(FreeImage_ConvertTo24Bits(dib));
+}
+
+}  // namespace
+
+void BitmapDeleter::operator()(FIBITMAP* dib) const noexcept {
+  if (dib) FreeImage_Unload(dib);
+}
+
+FREE_IMAGE_FORMAT GetFileType(const QString& file, int size) {
+  prepare();
+  return FreeImage_GetFileType(QFile::encodeName(file).constData(), size);
+}
+
+Bitmap Load(FREE_IMAGE_FORMAT fif, const QString& file, int flags) {
+  prepare();
+  if (fif == FIF_UNKNOWN) return nullptr;
+  return adopt(FreeImage_Load(fif, QFile::encodeName(file).constData(), flags));
+}
+
+Bitmap Rescale(FIBITMAP* dib, int width, int height, FREE_IMAGE_FILTER filter) {
+  prepare();
+  if (!dib) return nullptr;
+  return adopt(FreeImage_Rescale(dib, width, height, filter));
+}
+
+bool Save(FREE_IMAGE_FORMAT fif, FIBITMAP* dib, const QString& file, int flags) {
+  prepare();
+  if (!dib) return false;
+  // The library does not look at the result of closing the file, where a
+  // full disk shows up; writing through our own handle lets us.
+  FILE* stream = std::fopen(QFile::encodeName(file).constData(), "wb");
+  if (!stream) {
+    lastMessage = QString::fromLocal8Bit(std::strerror(errno));
+    return false;
+  }
+  FreeImageIO io = fileIo();
+  bool written = FreeImage_SaveToHandle(fif, dib, &io, stream, flags) != FALSE;
+  if (std::fflush(stream) != 0 || std::ferror(stream)) {
+    if (written) lastMessage = QString::fromLocal8Bit(std::strerror(errno));
+    written = false;
+  }
+  if (std::fclose(stream) != 0) written = false;
+  return written;
+}
+
+void Unload(Bitmap& dib) noexcept { dib.reset(); }
+
+std::optional<QSize> ProbeSize(FREE_IMAGE_FORMAT fif, const QString& file) {
+  prepare();
+  if (fif == FIF_UNKNOWN || !FreeImage_FIFSupportsNoPixels(fif)) return std::nullopt;
+  Bitmap header = Load(fif, file, FIF_LOAD_NOPIXELS);
+  if (!header) return std::nullopt;
+  return QSize(int(FreeImage_GetWidth(header.get())), int(FreeImage_GetHeight(header.get())));
+}
+
+Bitmap ToRgb24(FIBITMAP* dib) {
+  prepare();
+  if (!dib || !FreeImage_HasPixels(dib)) return nullptr;
+  switch (FreeImage_GetImageType(dib)) {
+    case FIT_BITMAP:
+      return standardToRgb24(dib);
+    case FIT_RGB16:
+      return adopt(FreeImage_ConvertTo24Bits(dib));
+    case FIT_RGBA16: {
+      Bitmap rgba = adopt(FreeImage_ConvertTo32Bits(dib));
+      return rgba ? compositeOnWhite(rgba.get()) : nullptr;
+    }
+    case FIT_UINT16: {
+      // A straight 16-to-8 reduction keeps the picture's tones; the library's
+      // "standard type" conversion would stretch them to the full range.
+      Bitmap grey = adopt(FreeImage_ConvertTo8Bits(dib));
+      return grey ? adopt(FreeImage_ConvertTo24Bits(grey.get())) : nullptr;
+    }
+    case FIT_RGBF:
+    case FIT_RGBAF: {
+      Bitmap mapped = adopt(FreeImage_ToneMapping(dib, FITMO_DRAGO03));
+      return mapped ? standardToRgb24(mapped.get()) : nullptr;
+    }
+    case FIT_FLOAT: {
+      Bitmap mapped = adopt(FreeImage_ToneMapping(dib, FITMO_DRAGO03));
+      if (!mapped) mapped = adopt(FreeImage_ConvertToStandardType(dib, TRUE));
+      return mapped ? standardToRgb24(mapped.get()) : nullptr;
+    }
+    default: {
+      Bitmap standard = adopt(FreeImage_ConvertToStandardType(dib, TRUE));
+      return standard ? standardToRgb24(standard.get()) : nullptr;
+    }
+  }
+}
+
+QString LastMessage() { return lastMessage; }
+
+}  // namespace freeimage

@@ -1,0 +1,56 @@
+#pragma once
+
+// The one door to the image library. Everything that decodes, resamples or
+// encodes pictures goes through here, so that bitmaps always have an owner
+// and file names always reach the library as the file system's own bytes.
+
+#include <FreeImage.h>
+
+#include <QSize>
+#include <QString>
+
+#include <memory>
+#include <optional>
+
+namespace freeimage {
+
+struct BitmapDeleter {
+  void operator()(FIBITMAP* dib) const noexcept;
+};
+// A bitmap has exactly one owner; it is released when the owner goes.
+using Bitmap = std::unique_ptr<FIBITMAP, BitmapDeleter>;
+
+inline constexpr int SaveFlagsNormal = JPEG_QUALITYNORMAL;  // 512
+
+// The library's format detection; FIF_UNKNOWN for missing, unreadable or
+// unrecognised files.
+FREE_IMAGE_FORMAT GetFileType(const QString& file, int size = 0);
+
+// Null when the format is unknown or the file cannot be decoded.
+Bitmap Load(FREE_IMAGE_FORMAT fif, const QString& file, int flags = 0);
+
+// A new bitmap of exactly width x height; null for a null source or one the
+// library cannot resample. The source stays with its owner.
+Bitmap Rescale(FIBITMAP* dib, int width, int height,
+               FREE_IMAGE_FILTER filter = FILTER_BSPLINE);
+
+// True when the file was written.
+bool Save(FREE_IMAGE_FORMAT fif, FIBITMAP* dib, const QString& file, int flags);
+
+// Releases the bitmap now rather than when its owner goes.
+void Unload(Bitmap& dib) noexcept;
+
+// Width and height from the header alone, without allocating pixels.
+// Empty when the format cannot tell them without decoding, or the file
+// cannot be read.
+std::optional<QSize> ProbeSize(FREE_IMAGE_FORMAT fif, const QString& file);
+
+// Any bitmap the library can hold, as 24-bit RGB: transparency composited
+// onto white, deep and floating-point pixels brought down to 8 bits per
+// channel. Null only when the library cannot convert it.
+Bitmap ToRgb24(FIBITMAP* dib);
+
+// The library's last diagnostic on this thread, cleared by each call above.
+QString LastMessage();
+
+}  // namespace freeimage

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <sys/types.h>
+
+#include <compare>
+#include <optional>
+
+// What one folder holds, read straight from the file system.
+struct FolderListing {
+  QStringList files;       // full paths of everything that is not a folder
+  QStringList subfolders;  // full paths of folders, links to folders included
+  QString error;           // why the folder could not be listed, in Spanish; "" if it could
+};
+
+// Entries in name order, so a scan adds pictures in an order the user can
+// predict. Hidden entries are included.
+FolderListing listFolder(const QString& folder);
+
+// What a folder is on disk, whatever path leads to it: tells a folder seen
+// before through a link from a new one.
+struct FolderId {
+  dev_t device;
+  ino_t inode;
+  auto operator<=>(const FolderId&) const = default;
+};
+std::optional<FolderId> folderId(const QString& folder);

@@ -1,0 +1,82 @@
+#include "queue/FrmMenu.h"
+
+#include "app/AppError.h"
+#include "app/FrmMain.h"
+#include "queue/Paths.h"
+#include "shell/Dialogs.h"
+#include "shell/SHBrowseForFolder.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QMenu>
+
+void OpenFileDialog::ShowOpen(Dialogs& dialogs, QWidget* owner) {
+  FileName = dialogs.GetOpenFileName(owner, DialogTitle, lastFolder_, DefaultExt);
+  if (!FileName.isEmpty()) lastFolder_ = QFileInfo(FileName).absolutePath();
+}
+
+FrmMenu::FrmMenu(FrmMain& owner, Dialogs& dialogs, FolderPicker& picker)
+    : owner_(owner), dialogs_(dialogs), picker_(picker) {
+  setObjectName(QStringLiteral("FrmMenu"));
+  setWindowTitle(QStringLiteral("menu"));
+  // The menu pops up over the main window, so it belongs to it on screen.
+  mnAñadir = std::make_unique<QMenu>(QStringLiteral("Añadir"), &owner);
+  mnAñadir->setObjectName(QStringLiteral("mnAñadir"));
+  mnArchivo = mnAñadir->addAction(QStringLiteral("&Archivo"));
+  mnArchivo->setObjectName(QStringLiteral("mnArchivo"));
+  mnDirectorio = mnAñadir->addAction(QStringLiteral("&Directorio"));
+  mnDirectorio->setObjectName(QStringLiteral("mnDirectorio"));
+  connect(mnArchivo, &QAction::triggered, this,
+          [this] { owner_.guarded([this] { mnArchivo_Click(); }); });
+  connect(mnDirectorio, &QAction::triggered, this,
+          [this] { owner_.guarded([this] { mnDirectorio_Click(); }); });
+}
+
+FrmMenu::~FrmMenu() = default;
+
+void FrmMenu::Unload() { mnAñadir->close(); }
+
+void FrmMenu::mnArchivo_Click() {
+  CmbAbrir.DialogTitle = QStringLiteral("Selecione el archivo de imagen");
+  CmbAbrir.DefaultExt = QStringLiteral("jpg");
+  CmbAbrir.ShowOpen(dialogs_, &owner_);
+  if (trimSpaces(CmbAbrir.FileName).isEmpty()) return;
+  owner_.AddImage(CmbAbrir.FileName, false);
+}
+
+void FrmMenu::mnDirectorio_Click() {
+  const QString folder =
+      trimSpaces(picker_.BrowseForFolder(&owner_, QStringLiteral("Selecione el directorio de las imágenes")));
+  if (folder.isEmpty()) return;
+  const std::optional<FolderId> id = folderId(folder);
+  if (!id || !QFileInfo(folder).isDir())
+    throw AppError(QStringLiteral("No se encuentra la carpeta %1").arg(folder));
+  std::set<FolderId> visited{*id};
+  get_files(folder, QStringLiteral("*.*"), true, visited);
+}
+
+void FrmMenu::get_files(const QString& tfolder, const QString& extn, bool recurse,
+                        std::set<FolderId>& visited) {
+  try {
+    if (tfolder.isEmpty()) return;
+    const FolderListing listing = listFolder(tfolder);
+    if (!listing.error.isEmpty()) throw AppError(listing.error);
+    for (const QString& file : listing.files) {
+      owner_.AddImage(file, true);
+      // Keeps the window alive during a long scan; the user may close it.
+      QCoreApplication::processEvents();
+      if (owner_.unloaded()) return;
+    }
+    if (!recurse) return;
+    for (const QString& subfolder : listing.subfolders) {
+      const std::optional<FolderId> id = folderId(subfolder);
+      if (id && !visited.insert(*id).second) continue;
+      get_files(subfolder, extn, true, visited);
+      if (owner_.unloaded()) return;
+    }
+  } catch (const std::exception& error) {
+    if (owner_.unloaded()) return;
+    dialogs_.MsgBox(&owner_, QStringLiteral("Error al procesar el archivo: \n") + describeError(error),
+                    vbCritical, QStringLiteral("Error"));
+  }
+}

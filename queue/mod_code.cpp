@@ -1,0 +1,27 @@
+#include "queue/mod_code.h"
+
+#include "app/AppError.h"
+#include "convert/FreeImage.h"
+#include "queue/Paths.h"
+
+namespace mod_code {
+
+void ImageQueue::append(const QString& path) {
+  if (ImageCount() >= MaxImages)
+    throw AppError(QStringLiteral("Desbordamiento: la lista no admite más de %1 imágenes.")
+                       .arg(MaxImages));
+  ImagePaths_.append(path);
+}
+
+void ImageQueue::removeAt(int index) { ImagePaths_.removeAt(index); }
+
+void ImageQueue::clear() {
+  ImagePaths_.clear();
+  ImagePaths_.squeeze();
+}
+
+}  // namespace mod_code
+
+bool isPicture(const QString& path) {
+  return isRegularFile(path) && freeimage::GetFileType(path, 0) != FIF_UNKNOWN;
+}

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+namespace mod_code {
+
+// The files the next run will convert, in the order they were accepted.
+// The same path may stand any number of times.
+class ImageQueue {
+ public:
+  static constexpr int MaxImages = 32767;
+
+  int ImageCount() const { return int(ImagePaths_.size()); }
+  const QStringList& ImagePaths() const { return ImagePaths_; }
+
+  // Throws AppError when the queue already holds MaxImages, before changing
+  // anything.
+  void append(const QString& path);
+  void removeAt(int index);
+  void clear();
+
+ private:
+  QStringList ImagePaths_;
+};
+
+}  // namespace mod_code
+
+// Whether a file may join the queue: a regular file (links followed) whose
+// contents the image library recognises as a picture. Names and extensions
+// play no part.
+bool isPicture(const QString& path);
