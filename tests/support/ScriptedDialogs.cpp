@@ -1,0 +1,23 @@
+#include "support/ScriptedDialogs.h"
+
+void ScriptedDialogs::MsgBox(QWidget*, const QString& text, int style, const QString& title) {
+  messages.append({text, style, title});
+  if (onMessage) onMessage(messages.constLast());
+}
+
+QString ScriptedDialogs::GetOpenFileName(QWidget*, const QString& title, const QString& directory,
+                                         const QString& defaultSuffix) {
+  openRequests.append({title, directory, defaultSuffix});
+  return openAnswers.isEmpty() ? QString() : openAnswers.takeFirst();
+}
+
+QString ScriptedDialogs::GetFolder(QWidget*, const QString& title, const QString& preselected) {
+  folderRequests.append({title, preselected, QString()});
+  return folderAnswers.isEmpty() ? QString() : folderAnswers.takeFirst();
+}
+
+QStringList ScriptedDialogs::texts() const {
+  QStringList all;
+  for (const Message& m : messages) all.append(m.text);
+  return all;
+}

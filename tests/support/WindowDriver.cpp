@@ -1,0 +1,125 @@
+#include "support/WindowDriver.h"
+
+#include "support/ScriptedDialogs.h"
+
+#include <QAbstractButton>
+#include <QAccessible>
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QMimeData>
+#include <QTest>
+#include <QUrl>
+
+WindowDriver::WindowDriver(FrmMain& window, ScriptedDialogs& dialogs)
+    : window_(window), dialogs_(dialogs) {}
+
+void WindowDriver::click(const QString& button) {
+  auto* b = find<QAbstractButton>(button);
+  QVERIFY2(b, qPrintable(button));
+  QTest::mouseClick(b, Qt::LeftButton);
+}
+
+QString WindowDriver::caption(const QString& control) const {
+  QWidget* w = find(control);
+  if (auto* l = qobject_cast<QLabel*>(w)) return l->text();
+  if (auto* g = qobject_cast<QGroupBox*>(w)) return g->title();
+  if (auto* b = qobject_cast<QAbstractButton*>(w)) return b->text();
+  if (auto* e = qobject_cast<QLineEdit*>(w)) return e->text();
+  if (auto* c = qobject_cast<QComboBox*>(w)) return c->currentText();
+  return QString();
+}
+
+bool WindowDriver::enabled(const QString& control) const {
+  QWidget* w = find(control);
+  return w && w->isEnabled();
+}
+
+QStringList WindowDriver::rows() const {
+  QStringList texts;
+  auto* list = find<QListWidget>(QStringLiteral("LstImagenes"));
+  for (int i = 0; i < list->count(); ++i) texts.append(list->item(i)->text());
+  return texts;
+}
+
+void WindowDriver::selectRow(int row) {
+  auto* list = find<QListWidget>(QStringLiteral("LstImagenes"));
+  const QRect rect = list->visualItemRect(list->item(row));
+  QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, rect.center());
+}
+
+void WindowDriver::drop(const QStringList& paths) {
+  auto* list = find<QListWidget>(QStringLiteral("LstImagenes"));
+  QMimeData data;
+  QList<QUrl> urls;
+  for (const QString& p : paths) urls.append(QUrl::fromLocalFile(p));
+  data.setUrls(urls);
+  const QPoint at = list->viewport()->rect().center();
+  QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(list->viewport(), &enter);
+  if (!enter.isAccepted()) return;
+  QDropEvent dropped(QPointF(at), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(list->viewport(), &dropped);
+}
+
+void WindowDriver::chooseDestination(const QString& folder) {
+  dialogs_.folderAnswers.append(folder);
+  click(QStringLiteral("BtnDirectorioDestino"));
+}
+
+void WindowDriver::pickMenuEntry(const QString& action) {
+  click(QStringLiteral("BtnAdd"));
+  QMenu* menu = window_.findChild<QMenu*>(QStringLiteral("mnAñadir"));
+  QVERIFY(menu);
+  QVERIFY(menu->isVisible());
+  QAction* entry = menu->findChild<QAction*>(action);
+  QVERIFY2(entry, qPrintable(action));
+  menu->setActiveAction(entry);
+  QTest::keyClick(menu, Qt::Key_Return);
+}
+
+void WindowDriver::addFile(const QString& path) {
+  dialogs_.openAnswers.append(path);
+  pickMenuEntry(QStringLiteral("mnArchivo"));
+}
+
+void WindowDriver::addFolder(const QString& folder) {
+  dialogs_.folderAnswers.append(folder);
+  pickMenuEntry(QStringLiteral("mnDirectorio"));
+}
+
+namespace {
+CaptionLog* activeLog = nullptr;
+
+void recordCaption(QAccessibleEvent* event) {
+  if (!activeLog || event->type() != QAccessible::NameChanged) return;
+  QObject* object = event->object();
+  if (!object) return;
+  const QString name = object->objectName();
+  if (auto* g = qobject_cast<QGroupBox*>(object)) activeLog->changes.append({name, g->title()});
+  if (auto* l = qobject_cast<QLabel*>(object)) activeLog->changes.append({name, l->text()});
+}
+}  // namespace
+
+CaptionLog::CaptionLog() {
+  activeLog = this;
+  QAccessible::installUpdateHandler(recordCaption);
+  QAccessible::setActive(true);
+}
+
+CaptionLog::~CaptionLog() {
+  QAccessible::installUpdateHandler(nullptr);
+  activeLog = nullptr;
+}
+
+QStringList CaptionLog::of(const QString& control) const {
+  QStringList texts;
+  for (const auto& change : changes)
+    if (change.first == control) texts.append(change.second);
+  return texts;
+}

@@ -1,0 +1,195 @@
+// The parts that need no window: path rules, the run's arithmetic, the
+// image-library layer and the work on one picture.
+
+#include "convert/ConvertPicture.h"
+#include "convert/FreeImage.h"
+#include "convert/RunMath.h"
+#include "queue/Paths.h"
+#include "support/Pictures.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+
+#include <sys/resource.h>
+
+using Outcome = ConvertResult::Outcome;
+
+namespace {
+long peakResidentKb() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_maxrss;
+}
+}  // namespace
+
+class LibraryTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void fileNameIsWhatFollowsTheLastSeparator_data() {
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("name");
+    QTest::newRow("plain") << "/fotos/playa.jpg" << "playa.jpg";
+    QTest::newRow("deep") << "/web/2005/logo.gif" << "logo.gif";
+    QTest::newRow("first position") << "/a.png" << "a.png";
+    QTest::newRow("no separator") << "playa.jpg" << "";
+    QTest::newRow("empty") << "" << "";
+    QTest::newRow("one character") << "/" << "";
+    QTest::newRow("trailing separator kept") << "/fotos/" << "fotos/";
+    QTest::newRow("backslash is no separator here") << "C:\\Fotos\\playa.jpg" << "";
+    QTest::newRow("accents") << "/fotos/montaña ñandú.png" << "montaña ñandú.png";
+  }
+  void fileNameIsWhatFollowsTheLastSeparator() {
+    QFETCH(QString, path);
+    QFETCH(QString, name);
+    QCOMPARE(ExtractFilenameFormPath(path), name);
+  }
+
+  void destinationGetsOneSeparator() {
+    QCOMPARE(withTrailingSeparator("/fotos"), QString("/fotos/"));
+    QCOMPARE(withTrailingSeparator("/"), QString("/"));
+    QCOMPARE(withTrailingSeparator("/fotos/  "), QString("/fotos/  "));
+    QCOMPARE(withTrailingSeparator(withTrailingSeparator(" /web ")), QString(" /web /"));
+    QCOMPARE(trimSpaces(" \t/web  "), QString("\t/web"));
+  }
+
+  void percentagesRoundHalfToEven() {
+    auto captions = [](int count) {
+      QList<long> shown;
+      for (int i = 0; i < count; ++i) shown.append(roundHalfEven(progressPercent(i, count)));
+      return shown;
+    };
+    QCOMPARE(captions(3), (QList<long>{33, 67, 100}));
+    QCOMPARE(captions(8), (QList<long>{12, 25, 38, 50, 62, 75, 88, 100}));
+    QCOMPARE(progressPercent(32766, 32767), 100.0f);
+    QCOMPARE(roundHalfEven(0.5f), 0L);
+    QCOMPARE(roundHalfEven(1.5f), 2L);
+  }
+
+  void presetsAndQualities() {
+    QCOMPARE(presetSize(0), QSize(1024, 768));
+    QCOMPARE(presetSize(4), QSize(160, 120));
+    QCOMPARE(jpegFlagsForQuality(0), JPEG_QUALITYGOOD);
+    QCOMPARE(jpegFlagsForQuality(1), 512);
+    QCOMPARE(jpegFlagsForQuality(2), JPEG_QUALITYAVERAGE);
+  }
+
+  void missingFilesFailQuietly() {
+    const QString missing = dir.filePath("no-está.png");
+    QCOMPARE(freeimage::GetFileType(missing, 0), FIF_UNKNOWN);
+    QVERIFY(!freeimage::Load(FIF_UNKNOWN, missing, 0));
+    QVERIFY(!freeimage::Rescale(nullptr, 10, 10, FILTER_BSPLINE));
+    QVERIFY(!freeimage::ProbeSize(FIF_PNG, missing));
+  }
+
+  // Every kind of bitmap the library can hold comes out as 24-bit colour,
+  // transparency over white.
+  void anyBitmapBecomesRgb24_data() {
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<int>("format");
+    QTest::newRow("png rgba") << int(pictures::Kind::Rgba32) << int(FIF_PNG);
+    QTest::newRow("png 48-bit") << int(pictures::Kind::Rgb48) << int(FIF_PNG);
+    QTest::newRow("png grey 16") << int(pictures::Kind::Grey16) << int(FIF_PNG);
+    QTest::newRow("tiff 48-bit") << int(pictures::Kind::Rgb48) << int(FIF_TIFF);
+    QTest::newRow("tiff grey 16") << int(pictures::Kind::Grey16) << int(FIF_TIFF);
+    QTest::newRow("exr float") << int(pictures::Kind::RgbFloat) << int(FIF_EXR);
+    QTest::newRow("hdr float") << int(pictures::Kind::RgbFloat) << int(FIF_HDR);
+    QTest::newRow("palette") << int(pictures::Kind::Palette8) << int(FIF_BMP);
+    QTest::newRow("grey jpeg") << int(pictures::Kind::Grey8) << int(FIF_JPEG);
+    QTest::newRow("webp rgba") << int(pictures::Kind::Rgba32) << int(FIF_WEBP);
+  }
+  void anyBitmapBecomesRgb24() {
+    QFETCH(int, kind);
+    QFETCH(int, format);
+    const QString source = dir.filePath(QStringLiteral("fuente-%1-%2").arg(kind).arg(format));
+    QVERIFY(pictures::make(source, QSize(200, 150), FREE_IMAGE_FORMAT(format), pictures::Kind(kind)));
+    const QString output = dir.filePath(QStringLiteral("salida-%1-%2.png").arg(kind).arg(format));
+    const ConvertResult result = convertPicture({source, output, QSize(160, 120), 512});
+    QCOMPARE(int(result.outcome), int(Outcome::Written));
+    QVERIFY(!QFileInfo::exists(output));  // nothing in place before the commit
+    QVERIFY(commitOutput(result.tempPath, output, nullptr));
+    const pictures::Info info = pictures::inspect(output);
+    QCOMPARE(info.format, FIF_JPEG);
+    QCOMPARE(info.size, QSize(160, 120));
+    QCOMPARE(info.bpp, 24u);
+    if (pictures::Kind(kind) == pictures::Kind::Rgba32 && format == FIF_PNG) {
+      const QRgb opaque = pictures::pixel(output, 10, 60);
+      const QRgb clear = pictures::pixel(output, 150, 60);
+      QVERIFY2(qRed(opaque) > 200 && qGreen(opaque) < 60, "opaque half stays red");
+      QVERIFY2(qRed(clear) > 240 && qGreen(clear) > 240 && qBlue(clear) > 240, "clear half is white");
+    }
+  }
+
+  void bombHeaderIsRefusedBeforeDecoding() {
+    const QString bomb = dir.filePath("bomba.png");
+    pictures::makeBombHeader(bomb, QSize(30000, 30000));
+    QVERIFY(QFileInfo(bomb).size() < 64 * 1024);
+    const long before = peakResidentKb();
+    QElapsedTimer clock;
+    clock.start();
+    const ConvertResult result = convertPicture({bomb, dir.filePath("bomba-salida.png"), QSize(640, 480), 512});
+    QCOMPARE(int(result.outcome), int(Outcome::NotRescaled));
+    QVERIFY2(clock.elapsed() < 2000, "refused at once");
+    QVERIFY2(peakResidentKb() - before < 100 * 1024, "without allocating the pixels");
+    QVERIFY(result.reason.contains("30000"));
+  }
+
+  void undecodablePictureLeavesNothing() {
+    const QString broken = dir.filePath("rota.png");
+    QVERIFY(pictures::make(broken, QSize(50, 50)));
+    QFile file(broken);
+    QVERIFY(file.open(QIODevice::ReadWrite));
+    file.resize(60);  // the signature and part of the header survive
+    file.close();
+    QDir folder(dir.path());
+    const QStringList before = folder.entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    const ConvertResult result = convertPicture({broken, dir.filePath("rota-salida.png"), QSize(64, 48), 512});
+    QCOMPARE(int(result.outcome), int(Outcome::NotRescaled));
+    QCOMPARE(folder.entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), before);
+  }
+
+  // A disk that fills up while the JPEG is written: the old file stays
+  // whole and no temporary is left.
+  void failedWriteKeepsTheOldFile() {
+    QTemporaryDir out;
+    const QString source = dir.filePath("grande.png");
+    QVERIFY(pictures::make(source, QSize(1024, 768)));
+    const QString output = QDir(out.path()).filePath("grande.png");
+    QFile old(output);
+    QVERIFY(old.open(QIODevice::WriteOnly));
+    old.write("la foto de antes");
+    old.close();
+
+    rlimit saved{};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = 1000;
+    setrlimit(RLIMIT_FSIZE, &small);
+    const ConvertResult result = convertPicture({source, output, QSize(1024, 768), JPEG_QUALITYGOOD});
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previousHandler);
+
+    QCOMPARE(int(result.outcome), int(Outcome::NotWritten));
+    QVERIFY(!result.reason.isEmpty());
+    QVERIFY(old.open(QIODevice::ReadOnly));
+    QCOMPARE(old.readAll(), QByteArray("la foto de antes"));
+    QCOMPARE(QDir(out.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"grande.png"});
+  }
+
+  void unwritableFolderIsTold() {
+    QVERIFY(!checkWritableFolder(dir.path()).isEmpty() == false);
+    QVERIFY(!checkWritableFolder(dir.filePath("no-existe")).isEmpty());
+    QVERIFY(!checkWritableFolder("/proc").isEmpty());
+  }
+
+ private:
+  QTemporaryDir dir;
+};
+
+QTEST_GUILESS_MAIN(LibraryTest)
+#include "tst_library.moc"
