@@ -7,6 +7,7 @@
 #include "queue/FrmMenu.h"
 #include "shell/Dialogs.h"
 
+#include <QAccessible>
 #include <QComboBox>
 #include <QCloseEvent>
 #include <QGroupBox>
@@ -197,6 +198,13 @@ void FrmMain::SetBusy(bool busy) {
                      static_cast<QWidget*>(CmbTamaño), static_cast<QWidget*>(CmbCalidad),
                      static_cast<QWidget*>(TxtDirectorioDestino)})
     w->setEnabled(!busy);
+}
+
+void FrmMain::setFrameEstado(const QString& caption) {
+  FrameEstado->setTitle(caption);
+  FrameEstado->setAccessibleName(caption);
+  QAccessibleEvent changed(FrameEstado, QAccessible::NameChanged);
+  QAccessible::updateAccessibility(&changed);
 }
 
 void FrmMain::closeEvent(QCloseEvent* event) {

@@ -66,6 +66,9 @@ class FrmMain : public QWidget {
   bool Form_Load();
   void Form_Unload();
   void SetBusy(bool busy);
+  // The status frame's caption, also told to screen readers, which do not
+  // hear of a frame's new caption by themselves.
+  void setFrameEstado(const QString& caption);
   void reportHandlerError(const std::exception& error) noexcept;
 
   Dialogs& dialogs_;

@@ -56,7 +56,7 @@ void FrmMain::BtnConvertir_Click() {
 
       LblEstado->setText(QStringLiteral("Convirtiendo: ") + row);
       Barra->setValue(progressPercent(i, queue_.ImageCount()));
-      FrameEstado->setTitle(QStringLiteral("Estado (%1%)").arg(roundHalfEven(Barra->Value())));
+      setFrameEstado(QStringLiteral("Estado (%1%)").arg(roundHalfEven(Barra->Value())));
       LblEstado->setText(QStringLiteral("Estado: Conviertiendo ") + row + QStringLiteral(" ..."));
 
       if (result.outcome == ConvertResult::Outcome::Written) {
@@ -75,7 +75,7 @@ void FrmMain::BtnConvertir_Click() {
       if (unloaded_) return;
     }
 
-    FrameEstado->setTitle(QStringLiteral("Estado"));
+    setFrameEstado(QStringLiteral("Estado"));
     SetBusy(false);
     const int total = last + 1;
     if (written == total)

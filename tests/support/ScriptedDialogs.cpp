@@ -1,6 +1,7 @@
 #include "support/ScriptedDialogs.h"
 
 void ScriptedDialogs::MsgBox(QWidget*, const QString& text, int style, const QString& title) {
+  if (beforeMessage) beforeMessage();
   messages.append({text, style, title});
   if (onMessage) onMessage(messages.constLast());
 }

@@ -32,6 +32,8 @@ class ScriptedDialogs : public Dialogs {
 
   // Runs while a message is up, as if the user acted before pressing OK.
   std::function<void(const Message&)> onMessage;
+  // Runs first when a message comes up, before it is recorded.
+  std::function<void()> beforeMessage;
 
   void MsgBox(QWidget* owner, const QString& text, int style, const QString& title) override;
   QString GetOpenFileName(QWidget* owner, const QString& title, const QString& directory,

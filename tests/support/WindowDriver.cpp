@@ -3,7 +3,7 @@
 #include "support/ScriptedDialogs.h"
 
 #include <QAbstractButton>
-#include <QAccessible>
+#include <QAbstractEventDispatcher>
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
@@ -93,33 +93,26 @@ void WindowDriver::addFolder(const QString& folder) {
   pickMenuEntry(QStringLiteral("mnDirectorio"));
 }
 
-namespace {
-CaptionLog* activeLog = nullptr;
-
-void recordCaption(QAccessibleEvent* event) {
-  if (!activeLog || event->type() != QAccessible::NameChanged) return;
-  QObject* object = event->object();
-  if (!object) return;
-  const QString name = object->objectName();
-  if (auto* g = qobject_cast<QGroupBox*>(object)) activeLog->changes.append({name, g->title()});
-  if (auto* l = qobject_cast<QLabel*>(object)) activeLog->changes.append({name, l->text()});
-}
-}  // namespace
-
-CaptionLog::CaptionLog() {
-  activeLog = this;
-  QAccessible::installUpdateHandler(recordCaption);
-  QAccessible::setActive(true);
+CaptionLog::CaptionLog(WindowDriver& ui, ScriptedDialogs& dialogs) : ui_(ui), dialogs_(dialogs) {
+  sample();
+  wakeups_ = QObject::connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::awake,
+                              [this] { sample(); });
+  dialogs_.beforeMessage = [this] { sample(); };
 }
 
 CaptionLog::~CaptionLog() {
-  QAccessible::installUpdateHandler(nullptr);
-  activeLog = nullptr;
+  QObject::disconnect(wakeups_);
+  dialogs_.beforeMessage = nullptr;
+}
+
+void CaptionLog::sample() {
+  auto keep = [](QStringList& seen, const QString& now) {
+    if (seen.isEmpty() || seen.constLast() != now) seen.append(now);
+  };
+  keep(frame_, ui_.caption(QStringLiteral("FrameEstado")));
+  keep(label_, ui_.caption(QStringLiteral("LblEstado")));
 }
 
 QStringList CaptionLog::of(const QString& control) const {
-  QStringList texts;
-  for (const auto& change : changes)
-    if (change.first == control) texts.append(change.second);
-  return texts;
+  return control == QStringLiteral("FrameEstado") ? frame_ : label_;
 }

@@ -42,12 +42,21 @@ class WindowDriver {
   ScriptedDialogs& dialogs_;
 };
 
-// What a screen reader is told as the status label and the status frame
-// change: (control, new text) in order.
+// The status captions as the user sees them: sampled each time the window
+// gets to process its events and each time a message comes up, keeping
+// only changes. Starts with what is shown when the log is made.
 class CaptionLog {
  public:
-  CaptionLog();
+  CaptionLog(WindowDriver& ui, ScriptedDialogs& dialogs);
   ~CaptionLog();
-  QList<QPair<QString, QString>> changes;
   QStringList of(const QString& control) const;
+
+ private:
+  void sample();
+
+  WindowDriver& ui_;
+  ScriptedDialogs& dialogs_;
+  QMetaObject::Connection wakeups_;
+  QStringList frame_;
+  QStringList label_;
 };
