@@ -214,7 +214,9 @@ void FrmMain::closeEvent(QCloseEvent* event) {
 
 void FrmMain::Form_Unload() {
   unloaded_ = true;
-  frmMenu_.reset();
+  // A scan may still be unwinding inside the menu window, so it is closed
+  // here and destroyed with the main window.
+  if (frmMenu_) frmMenu_->Unload();
 }
 
 void FrmMain::keyPressEvent(QKeyEvent* event) {
