@@ -1,0 +1,103 @@
+// How fast a folder scan fills the queue, and how long the window goes
+// without processing its events meanwhile.
+//
+//   QT_QPA_PLATFORM=offscreen build/bench/scan_bench [files] [pictures]
+//
+// Builds a tree of `files` files (default 20000), `pictures` of them small
+// pictures (default 400), in 100 folders, then scans it through the
+// window's "Añadir" > "Directorio" and reports files per second for each
+// quarter of the scan and the longest pause of the event loop.
+
+#include "app/FrmMain.h"
+#include "queue/FrmMenu.h"
+#include "shell/Dialogs.h"
+
+#include <FreeImage.h>
+
+#include <QAbstractEventDispatcher>
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QMenu>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+class AnsweringDialogs : public Dialogs {
+ public:
+  QString folder;
+  int messages = 0;
+  void MsgBox(QWidget*, const QString&, int, const QString&) override { ++messages; }
+  QString GetOpenFileName(QWidget*, const QString&, const QString&, const QString&) override { return {}; }
+  QString GetFolder(QWidget*, const QString&, const QString&) override { return folder; }
+};
+
+void buildTree(const QString& root, int files, int pictures) {
+  std::unique_ptr<FIBITMAP, decltype(&FreeImage_Unload)> dib(FreeImage_Allocate(32, 24, 24), FreeImage_Unload);
+  const int folders = 100;
+  const int pictureEvery = std::max(1, files / std::max(1, pictures));
+  for (int i = 0; i < files; ++i) {
+    const QString folder = QStringLiteral("%1/carpeta-%2/sub").arg(root).arg(i % folders, 3, 10, QLatin1Char('0'));
+    if (i < folders) QDir().mkpath(folder);
+    const QString path = QStringLiteral("%1/archivo-%2").arg(folder).arg(i, 5, 10, QLatin1Char('0'));
+    if (i % pictureEvery == 0) {
+      FreeImage_Save(FIF_PNG, dib.get(), QFile::encodeName(path + ".png").constData(), 0);
+    } else {
+      QFile f(path + ".txt");
+      f.open(QIODevice::WriteOnly);
+      f.write(QByteArray(512, 'x'));
+    }
+  }
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  QApplication app(argc, argv);
+  const int files = argc > 1 ? std::atoi(argv[1]) : 20000;
+  const int pictures = argc > 2 ? std::atoi(argv[2]) : 400;
+
+  QTemporaryDir root;
+  buildTree(root.path(), files, pictures);
+
+  AnsweringDialogs dialogs;
+  dialogs.folder = root.path();
+  FrmMain window(dialogs);
+  window.show();
+  window.BtnAdd_Click();
+  QAction* entry = window.menuWindow()->popupMenu()->findChild<QAction*>(QStringLiteral("mnDirectorio"));
+  window.menuWindow()->popupMenu()->close();
+
+  QElapsedTimer clock;
+  qint64 lastWake = 0;
+  qint64 longestPause = 0;
+  QList<qint64> quarterEnds;
+  int offered = 0;
+  QObject::connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::awake, [&] {
+    const qint64 now = clock.nsecsElapsed();
+    longestPause = std::max(longestPause, now - lastWake);
+    lastWake = now;
+    // One wake-up per file offered.
+    if (++offered % (files / 4) == 0) quarterEnds.append(now);
+  });
+  clock.start();
+  entry->trigger();
+  const double seconds = clock.nsecsElapsed() / 1e9;
+
+  std::printf("files: %d, pictures queued: %d, messages: %d\n", files, window.queue().ImageCount(),
+              dialogs.messages);
+  std::printf("scan: %.2f s, %.0f files/s\n", seconds, files / seconds);
+  qint64 previous = 0;
+  for (int q = 0; q < quarterEnds.size(); ++q) {
+    std::printf("  quarter %d: %.0f files/s\n", q + 1, (files / 4) / ((quarterEnds[q] - previous) / 1e9));
+    previous = quarterEnds[q];
+  }
+  std::printf("longest event-loop pause: %.1f ms\n", longestPause / 1e6);
+  return window.queue().ImageCount() == pictures ? 0 : 1;
+}
