@@ -59,7 +59,7 @@ FrmAbout::FrmAbout(QWidget* parent)
         twips(300, 420, 5610, 690));
   label(Frame1, "Label2",
         QStringLiteral("Éste programa usa la librería open source FreeImage, visite "
-                       "https://freeimage.sourceforge.io"
+                       "freeimage.sourceforge.io"
                        "  para más información sobre dicha libería. FreeImage es usada bajo la "
                        "licencia FIPL (FreeImage Public Licence) en su versión 1.0. Podrá encontrar "
                        "una cópia junto a éste programa."),
@@ -72,12 +72,15 @@ FrmAbout::FrmAbout(QWidget* parent)
                          twips(300, 2940, 5640, 225));
   Label4->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
   paintBlue(Label4);
-  label(Frame1, "Label5", QStringLiteral("Visite el sítio oficial de Talvera S.C. en: "),
-        twips(300, 3360, 2865, 255));
+  QLabel* Label5 = label(Frame1, "Label5", QStringLiteral("Visite el sítio oficial de Talvera S.C. en: "),
+                         twips(300, 3360, 2865, 255));
   QLabel* Label6 = label(Frame1, "Label6", QStringLiteral("www.talvera.example"),
                          twips(3120, 3360, 1335, 255));
-  // Wide enough for the whole address, which is longer than the space drawn for it.
-  Label6->resize(std::max(Label6->width(), Label6->sizeHint().width()), Label6->height());
+  // The address follows the sentence's closing blank and gets the width it
+  // needs, which is more than the space drawn for it.
+  const int after = Label5->x() + Label5->fontMetrics().horizontalAdvance(Label5->text());
+  Label6->setGeometry(std::max(Label6->x(), after), Label6->y(),
+                      std::max(Label6->width(), Label6->sizeHint().width()), Label6->height());
   paintBlue(Label6);
 
   BtnAceptar = new QPushButton(QStringLiteral("&Aceptar"), this);

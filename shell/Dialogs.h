@@ -27,7 +27,7 @@ class Dialogs {
 };
 
 // The real thing: QMessageBox and QFileDialog.
-class QtDialogs final : public Dialogs {
+class QtDialogs : public Dialogs {
  public:
   void MsgBox(QWidget* owner, const QString& text, int style, const QString& title) override;
   QString GetOpenFileName(QWidget* owner, const QString& title, const QString& directory,

@@ -2,6 +2,7 @@
 
 #include "app/FrmMain.h"
 #include "app/ProgressBar.h"
+#include "app/Translations.h"
 #include "support/Pictures.h"
 #include "support/ScriptedDialogs.h"
 #include "support/WindowDriver.h"
@@ -12,6 +13,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
+#include <QTranslator>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -194,6 +197,15 @@ class WindowTest : public QObject {
     QVERIFY(dialogs.messages[0].text.contains("32767"));
     QCOMPARE(window.queue().ImageCount(), 32767);
     QCOMPARE(ui.find<QListWidget>("LstImagenes")->count(), 32767);
+  }
+
+  void standardButtonsSpeakSpanish() {
+    QTranslator translator;
+    QVERIFY(installQtSpanish(translator));
+    QMessageBox box(QMessageBox::Warning, "Dimenzo", "texto", QMessageBox::Ok | QMessageBox::Cancel);
+    QCOMPARE(box.button(QMessageBox::Ok)->text(), QString("Aceptar"));
+    QCOMPARE(box.button(QMessageBox::Cancel)->text(), QString("Cancelar"));
+    QCoreApplication::removeTranslator(&translator);
   }
 
   void enterStartsTheRunFromTheList() {

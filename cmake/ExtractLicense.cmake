@@ -1,0 +1,25 @@
+# Copies the FreeImage Public License out of the Debian copyright file of the
+# image library, so that the licence the About window promises ships beside
+# the program word for word.
+#   cmake -DCOPYRIGHT=<debian copyright file> -DOUTPUT=<text file> -P ExtractLicense.cmake
+file(STRINGS "${COPYRIGHT}" lines)
+set(inside FALSE)
+set(text "")
+foreach(line IN LISTS lines)
+  if(line MATCHES "^License: FIPL-1.0$")
+    set(inside TRUE)
+  elseif(inside)
+    if(NOT line MATCHES "^ ")
+      break()
+    endif()
+    string(REGEX REPLACE "^ " "" line "${line}")
+    if(line STREQUAL ".")
+      set(line "")
+    endif()
+    string(APPEND text "${line}\n")
+  endif()
+endforeach()
+if(text STREQUAL "")
+  message(FATAL_ERROR "No FreeImage Public License in ${COPYRIGHT}")
+endif()
+file(WRITE "${OUTPUT}" "${text}")
