@@ -1,7 +1,7 @@
 // How fast a folder scan fills the queue, and how long the window goes
 // without processing its events meanwhile.
 //
-//   QT_QPA_PLATFORM=offscreen build/bench/scan_bench [files] [pictures]
+//   QT_QPA_PLATFORM=offscreen build/bin/scan_bench [files] [pictures]
 //
 // Builds a tree of `files` files (default 20000), `pictures` of them small
 // pictures (default 400), in 100 folders, then scans it through the

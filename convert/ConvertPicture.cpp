@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -65,50 +66,73 @@ QString libraryReason(const QString& fallback) {
   return message.isEmpty() ? fallback : fallback + QStringLiteral(" (") + message + u')';
 }
 
+// The JPEG decoder can hand over the picture at 1/2, 1/4 or 1/8 of its size
+// for little more than the cost of reading it. Such a shrink is taken only
+// while the resampling that follows still halves the picture or more in
+// each direction, so the B-spline keeps enough detail to work from.
+int jpegScaleFlags(QSize source, QSize target) {
+  int shrink = 1;
+  while (shrink < 8 && source.width() / (shrink * 2) >= 2 * target.width() &&
+         source.height() / (shrink * 2) >= 2 * target.height())
+    shrink *= 2;
+  if (shrink == 1) return 0;
+  // The decoder picks the largest shrink that keeps the longer side at or
+  // above the size asked for.
+  const int longer = std::max(source.width(), source.height());
+  return (longer / shrink) << 16;
+}
+
 }  // namespace
 
-ConvertResult convertPicture(const ConvertRequest& request) {
-  const FREE_IMAGE_FORMAT fif = freeimage::GetFileType(request.source, 0);
-  if (fif == FIF_UNKNOWN)
-    return failed(Outcome::NotRescaled, QStringLiteral("No se puede leer o no es una imagen."));
+freeimage::Bitmap rescalePicture(const QString& source, QSize size, QString* reason, bool reducedDecode,
+                                 const std::function<void(QSize)>& onSize) {
+  auto fail = [&](const QString& why) {
+    if (reason) *reason = why;
+    return Bitmap();
+  };
+  const FREE_IMAGE_FORMAT fif = freeimage::GetFileType(source, 0);
+  if (fif == FIF_UNKNOWN) return fail(QStringLiteral("No se puede leer o no es una imagen."));
 
-  if (const std::optional<QSize> size = freeimage::ProbeSize(fif, request.source)) {
-    if (qint64(size->width()) * size->height() > MaxPicturePixels)
-      return failed(Outcome::NotRescaled,
-                    QStringLiteral("La imagen es demasiado grande (%1 x %2 píxeles).")
-                        .arg(size->width())
-                        .arg(size->height()));
+  int loadFlags = 0;
+  if (const std::optional<QSize> header = freeimage::ProbeSize(fif, source)) {
+    if (qint64(header->width()) * header->height() > MaxPicturePixels)
+      return fail(QStringLiteral("La imagen es demasiado grande (%1 x %2 píxeles).")
+                      .arg(header->width())
+                      .arg(header->height()));
+    if (onSize) onSize(*header);
+    if (reducedDecode && fif == FIF_JPEG) loadFlags = jpegScaleFlags(*header, size);
   }
 
-  Bitmap rescaled;
-  {
-    Bitmap loaded = freeimage::Load(fif, request.source, 0);
-    if (!loaded)
-      return failed(Outcome::NotRescaled, libraryReason(QStringLiteral("No se puede descodificar.")));
-    if (!rescalesAsIs(loaded.get())) {
-      loaded = freeimage::ToRgb24(loaded.get());
-      if (!loaded)
-        return failed(Outcome::NotRescaled,
-                      libraryReason(QStringLiteral("El tipo de imagen no se puede convertir.")));
-    }
-    rescaled = freeimage::Rescale(loaded.get(), request.size.width(), request.size.height(),
-                                  FILTER_BSPLINE);
+  Bitmap loaded = freeimage::Load(fif, source, loadFlags);
+  if (loaded && loadFlags != 0 &&
+      (int(FreeImage_GetWidth(loaded.get())) < 2 * size.width() ||
+       int(FreeImage_GetHeight(loaded.get())) < 2 * size.height()))
+    loaded = freeimage::Load(fif, source, 0);  // shrunk more than the rule allows
+  if (!loaded) return fail(libraryReason(QStringLiteral("No se puede descodificar.")));
+  if (!rescalesAsIs(loaded.get())) {
+    loaded = freeimage::ToRgb24(loaded.get());
+    if (!loaded) return fail(libraryReason(QStringLiteral("El tipo de imagen no se puede convertir.")));
   }
-  if (!rescaled)
-    return failed(Outcome::NotRescaled, libraryReason(QStringLiteral("No se puede reescalar.")));
+  Bitmap rescaled = freeimage::Rescale(loaded.get(), size.width(), size.height(), FILTER_BSPLINE);
+  loaded.reset();
+  if (!rescaled) return fail(libraryReason(QStringLiteral("No se puede reescalar.")));
   if (FreeImage_GetBPP(rescaled.get()) != 24) {
     rescaled = freeimage::ToRgb24(rescaled.get());
-    if (!rescaled)
-      return failed(Outcome::NotRescaled,
-                    libraryReason(QStringLiteral("El tipo de imagen no se puede convertir.")));
+    if (!rescaled) return fail(libraryReason(QStringLiteral("El tipo de imagen no se puede convertir.")));
   }
+  return rescaled;
+}
 
-  int error = 0;
-  const QString folder = QFileInfo(request.outputPath).absolutePath();
-  const QString temp = createTempIn(folder, &error);
-  if (temp.isEmpty())
-    return failed(Outcome::NotWritten,
-                  QStringLiteral("No se puede crear un archivo en %1: %2").arg(folder, errnoText(error)));
+ConvertResult convertPicture(const ConvertRequest& request, const std::function<void(QSize)>& onSize) {
+  QString reason;
+  Bitmap rescaled = rescalePicture(request.source, request.size, &reason, true, onSize);
+  if (!rescaled) {
+    discardOutput(request.tempPath);
+    return failed(Outcome::NotRescaled, reason);
+  }
+  QString temp = request.tempPath;
+  if (temp.isEmpty()) temp = createOutputTemp(request.outputPath, &reason);
+  if (temp.isEmpty()) return failed(Outcome::NotWritten, reason);
   if (!freeimage::Save(FIF_JPEG, rescaled.get(), temp, request.saveFlags)) {
     discardOutput(temp);
     return failed(Outcome::NotWritten, libraryReason(QStringLiteral("No se puede escribir el JPEG.")));
@@ -117,6 +141,15 @@ ConvertResult convertPicture(const ConvertRequest& request) {
   result.outcome = Outcome::Written;
   result.tempPath = temp;
   return result;
+}
+
+QString createOutputTemp(const QString& outputPath, QString* reason) {
+  int error = 0;
+  const QString folder = QFileInfo(outputPath).absolutePath();
+  const QString temp = createTempIn(folder, &error);
+  if (temp.isEmpty() && reason)
+    *reason = QStringLiteral("No se puede crear un archivo en %1: %2").arg(folder, errnoText(error));
+  return temp;
 }
 
 bool commitOutput(const QString& tempPath, const QString& outputPath, QString* reason) {

@@ -1,7 +1,11 @@
 #pragma once
 
+#include "convert/FreeImage.h"
+
 #include <QSize>
 #include <QString>
+
+#include <functional>
 
 // The work on one picture, from its file to a JPEG of the target size.
 // Touches no window and no shared state, so it can run anywhere.
@@ -9,12 +13,13 @@
 struct ConvertRequest {
   QString source;      // the picture to read
   QString outputPath;  // where the JPEG is to end up
+  QString tempPath;    // an empty file beside outputPath to write into; "" to make one
   QSize size;          // exact width and height of the output
   int saveFlags = 0;   // the JPEG writer's quality flags
 };
 
 struct ConvertResult {
-  enum class Outcome {
+  enum class Outcome : quint8 {
     Written,      // the JPEG waits in tempPath, to be committed
     NotRescaled,  // the picture could not be read, decoded or rescaled
     NotWritten,   // the output could not be written
@@ -28,9 +33,23 @@ struct ConvertResult {
 // any pixel is allocated.
 inline constexpr qint64 MaxPicturePixels = 178'956'970;
 
+// Reads and rescales the picture to exactly `size`, as 24-bit colour.
+// A JPEG much larger than the target is decoded at a half, a quarter or an
+// eighth of its size when `reducedDecode` is on, as long as the resampling
+// still reduces it at least twice in each direction. `onSize` hears the
+// picture's size as soon as its header is read.
+freeimage::Bitmap rescalePicture(const QString& source, QSize size, QString* reason,
+                                 bool reducedDecode = true,
+                                 const std::function<void(QSize)>& onSize = {});
+
 // Reads, rescales and encodes the picture into a temporary file beside the
 // output. Nothing at outputPath is touched; on failure no temporary is left.
-ConvertResult convertPicture(const ConvertRequest& request);
+ConvertResult convertPicture(const ConvertRequest& request,
+                             const std::function<void(QSize)>& onSize = {});
+
+// An empty file of a unique name beside the output, to write it into;
+// "" and the reason when the folder does not allow it.
+QString createOutputTemp(const QString& outputPath, QString* reason);
 
 // Puts a finished temporary file in place of the output in one step. On
 // failure the temporary is removed and whatever stood at outputPath stays.

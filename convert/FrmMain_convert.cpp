@@ -7,6 +7,7 @@
 #include "app/ProgressBar.h"
 #include "convert/ConvertPicture.h"
 #include "convert/RunMath.h"
+#include "convert/WorkerPool.h"
 #include "queue/Paths.h"
 #include "shell/Dialogs.h"
 
@@ -41,15 +42,29 @@ void FrmMain::BtnConvertir_Click() {
     SetBusy(true);
     // Pictures dropped during the run join the queue but wait for the next run.
     const int last = queue_.ImageCount() - 1;
-    int written = 0;
-    for (int i = 0; i <= last; ++i) {
+    auto requestFor = [&](int i) {
       if (i >= queue_.ImageCount() || i >= LstImagenes->count())
         throw AppError(QStringLiteral("La posición %1 está fuera de la lista.").arg(i));
+      return ConvertRequest{queue_.ImagePaths().at(i), folder + LstImagenes->item(i)->text(), QString(),
+                            size, saveFlags};
+    };
+    // The workers read ahead of the window by a few pictures; the window
+    // takes their results strictly in queue order.
+    WorkerPool workers;
+    const int ahead = 2 * workers.workerCount() + 2;
+    int submitted = 0;
+    int written = 0;
+    for (int i = 0; i <= last; ++i) {
+      for (; submitted <= last && submitted < i + ahead; ++submitted) workers.submit(submitted, requestFor(submitted));
+      while (!workers.hasResult(i)) {
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        if (unloaded_) return;
+      }
+      ConvertResult result = workers.take(i);
       const QString path = queue_.ImagePaths().at(i);
       const QString row = LstImagenes->item(i)->text();
       const QString output = folder + row;
 
-      ConvertResult result = convertPicture({path, output, size, saveFlags});
       if (result.outcome == ConvertResult::Outcome::NotRescaled)
         dialogs_.MsgBox(this, QStringLiteral("No se ha podido reescalar la imagen ") + path,
                         vbExclamation, QStringLiteral("Atención"));
@@ -71,7 +86,8 @@ void FrmMain::BtnConvertir_Click() {
                         vbExclamation, QStringLiteral("Atención"));
 
       QCoreApplication::processEvents();
-      // The window was closed: the picture in hand is finished, say nothing more.
+      // The window was closed: the picture in hand is finished, say nothing
+      // more; the workers stop and take their unfinished files with them.
       if (unloaded_) return;
     }
 

@@ -5,4 +5,4 @@ cd "$(dirname "$0")/.."
 ./scripts/deps.sh
 cmake -S . -B build >/dev/null
 cmake --build build -j"$(nproc)"
-exec ./build/dimenzo "$@"
+exec ./build/bin/dimenzo "$@"

@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 cmake --build build --target shots >/dev/null
 shoot() {
   xvfb-run -a -s "-screen 0 800x600x24 -dpi 96" bash -c "
-    build/docs/shots $1 > /tmp/dimenzo-geometry & pid=\$!
+    build/bin/shots $1 > /tmp/dimenzo-geometry & pid=\$!
     sleep 2
     import -window root -crop \$(head -n1 /tmp/dimenzo-geometry) +repage '$2'
     kill \$pid

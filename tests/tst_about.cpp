@@ -85,7 +85,7 @@ class AboutTest : public QObject {
     ui.drop(queued);
     ui.chooseDestination(destination.path());
     QStringList writtenWhileOpen;
-    QTimer::singleShot(0, &window, [&] {
+    ui.whenShown("LblEstado", "Estado: Conviertiendo a.png ...", [&] {
       whileAboutIsOpen([&](FrmAbout*) { writtenWhileOpen = QDir(destination.path()).entryList(QDir::Files); },
                        [](FrmAbout* about) { about->close(); });
       ui.click("BtnAbout");

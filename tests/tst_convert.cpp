@@ -276,11 +276,13 @@ class ConvertTest : public QObject {
   void closingStopsTheRun() {
     Session s;
     s.queue({s.source("a.png"), s.source("b.png"), s.source("c.png")});
-    QTimer::singleShot(0, &s.window, [&] { s.window.close(); });
+    s.ui.whenShown("LblEstado", "Estado: Conviertiendo a.png ...", [&] { s.window.close(); });
     s.convert();
     QVERIFY(s.window.unloaded());
     QVERIFY(s.dialogs.messages.isEmpty());
+    // What the workers had made of the other pictures is gone with them.
     QCOMPARE(allEntries(s.destination.path()), QStringList{"a.png"});
+    QCOMPARE(pictures::runningWorkers(), 0);
   }
 };
 

@@ -29,7 +29,7 @@ class InstallTest : public QObject {
 
   void installsEveryPiece() {
     const QDir root(prefix.path());
-    for (const char* file : {"bin/dimenzo", "share/applications/example.talvera.Dimenzo.desktop",
+    for (const char* file : {"bin/dimenzo", "bin/dimenzo-worker", "share/applications/example.talvera.Dimenzo.desktop",
                              "share/metainfo/example.talvera.Dimenzo.metainfo.xml",
                              "share/icons/hicolor/16x16/apps/example.talvera.Dimenzo.png",
                              "share/icons/hicolor/32x32/apps/example.talvera.Dimenzo.png",

@@ -108,7 +108,7 @@ class LibraryTest : public QObject {
     const QString source = dir.filePath(QStringLiteral("fuente-%1-%2").arg(kind).arg(format));
     QVERIFY(pictures::make(source, QSize(200, 150), FREE_IMAGE_FORMAT(format), pictures::Kind(kind)));
     const QString output = dir.filePath(QStringLiteral("salida-%1-%2.png").arg(kind).arg(format));
-    const ConvertResult result = convertPicture({source, output, QSize(160, 120), 512});
+    const ConvertResult result = convertPicture({source, output, QString(), QSize(160, 120), 512});
     QCOMPARE(int(result.outcome), int(Outcome::Written));
     QVERIFY(!QFileInfo::exists(output));  // nothing in place before the commit
     QVERIFY(commitOutput(result.tempPath, output, nullptr));
@@ -131,7 +131,7 @@ class LibraryTest : public QObject {
     const long before = peakResidentKb();
     QElapsedTimer clock;
     clock.start();
-    const ConvertResult result = convertPicture({bomb, dir.filePath("bomba-salida.png"), QSize(640, 480), 512});
+    const ConvertResult result = convertPicture({bomb, dir.filePath("bomba-salida.png"), QString(), QSize(640, 480), 512});
     QCOMPARE(int(result.outcome), int(Outcome::NotRescaled));
     QVERIFY2(clock.elapsed() < 2000, "refused at once");
     QVERIFY2(peakResidentKb() - before < 100 * 1024, "without allocating the pixels");
@@ -147,7 +147,7 @@ class LibraryTest : public QObject {
     file.close();
     QDir folder(dir.path());
     const QStringList before = folder.entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
-    const ConvertResult result = convertPicture({broken, dir.filePath("rota-salida.png"), QSize(64, 48), 512});
+    const ConvertResult result = convertPicture({broken, dir.filePath("rota-salida.png"), QString(), QSize(64, 48), 512});
     QCOMPARE(int(result.outcome), int(Outcome::NotRescaled));
     QCOMPARE(folder.entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), before);
   }
@@ -170,7 +170,7 @@ class LibraryTest : public QObject {
     rlimit small = saved;
     small.rlim_cur = 1000;
     setrlimit(RLIMIT_FSIZE, &small);
-    const ConvertResult result = convertPicture({source, output, QSize(1024, 768), JPEG_QUALITYGOOD});
+    const ConvertResult result = convertPicture({source, output, QString(), QSize(1024, 768), JPEG_QUALITYGOOD});
     setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, previousHandler);
 

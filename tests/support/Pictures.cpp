@@ -3,6 +3,8 @@
 #include "convert/FreeImage.h"
 
 #include <QByteArray>
+#include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QtEndian>
 
@@ -145,6 +147,23 @@ QRgb pixel(const QString& path, int x, int y) {
   const int height = int(FreeImage_GetHeight(dib.get()));
   FreeImage_GetPixelColor(dib.get(), unsigned(x), unsigned(height - 1 - y), &value);
   return qRgb(value.rgbRed, value.rgbGreen, value.rgbBlue);
+}
+
+int runningWorkers() {
+  int count = 0;
+  const QString self = QString::number(QCoreApplication::applicationPid());
+  for (const QString& pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly)) continue;
+    // pid (comm) state ppid ...
+    const QString line = QString::fromLocal8Bit(stat.readAll());
+    const qsizetype close = line.lastIndexOf(u')');
+    const QStringList fields = line.mid(close + 2).split(u' ');
+    if (line.contains(QStringLiteral("(dimenzo-worker)")) && fields.size() > 1 && fields[1] == self &&
+        fields[0] != QStringLiteral("Z"))
+      ++count;
+  }
+  return count;
 }
 
 }  // namespace pictures

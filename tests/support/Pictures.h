@@ -37,4 +37,7 @@ Info inspect(const QString& path);
 // The colour at one pixel (x from the left, y from the top) of a decoded file.
 QRgb pixel(const QString& path, int x, int y);
 
+// Conversion workers still running as children of this process.
+int runningWorkers();
+
 }  // namespace pictures

@@ -14,6 +14,7 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QTest>
+#include <QTimer>
 #include <QUrl>
 
 WindowDriver::WindowDriver(FrmMain& window, ScriptedDialogs& dialogs)
@@ -81,6 +82,18 @@ void WindowDriver::pickMenuEntry(const QString& action) {
   QVERIFY2(entry, qPrintable(action));
   menu->setActiveAction(entry);
   QTest::keyClick(menu, Qt::Key_Return);
+}
+
+void WindowDriver::whenShown(const QString& control, const QString& caption, std::function<void()> action) {
+  auto* watch = new QTimer(&window_);
+  watch->setInterval(1);
+  QObject::connect(watch, &QTimer::timeout, &window_, [this, watch, control, caption, action] {
+    if (this->caption(control) != caption) return;
+    watch->stop();
+    watch->deleteLater();
+    action();
+  });
+  watch->start();
 }
 
 void WindowDriver::addFile(const QString& path) {

@@ -7,6 +7,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 class ScriptedDialogs;
 
 // Works the main window the way a user does: clicks, drops, reads captions.
@@ -36,6 +38,9 @@ class WindowDriver {
   void addFolder(const QString& folder);
   // Opens the "Añadir" menu and picks the entry with this object name.
   void pickMenuEntry(const QString& action);
+  // Acts once, as a user watching the window, when the control shows this
+  // caption and the window is taking input.
+  void whenShown(const QString& control, const QString& caption, std::function<void()> action);
 
  private:
   FrmMain& window_;

@@ -1,0 +1,80 @@
+#include "convert/WorkerProtocol.h"
+
+#include <QDataStream>
+#include <QIODevice>
+#include <QtEndian>
+
+namespace worker {
+namespace {
+
+enum class ReplyKind : quint8 { Size = 1, Result = 2 };
+
+// A frame: the payload's length as 4 bytes, big-endian, then the payload.
+QByteArray frame(const QByteArray& payload) {
+  QByteArray out(4, '\0');
+  qToBigEndian<quint32>(quint32(payload.size()), out.data());
+  return out + payload;
+}
+
+std::optional<QByteArray> takeFrame(QByteArray& buffer) {
+  if (buffer.size() < 4) return std::nullopt;
+  const quint32 length = qFromBigEndian<quint32>(buffer.constData());
+  if (quint64(buffer.size()) < 4ull + length) return std::nullopt;
+  QByteArray payload = buffer.mid(4, qsizetype(length));
+  buffer.remove(0, qsizetype(4 + length));
+  return payload;
+}
+
+}  // namespace
+
+QByteArray encodeRequest(const ConvertRequest& request) {
+  QByteArray payload;
+  QDataStream out(&payload, QIODevice::WriteOnly);
+  out << request.source << request.outputPath << request.tempPath << request.size
+      << qint32(request.saveFlags);
+  return frame(payload);
+}
+
+std::optional<ConvertRequest> takeRequest(QByteArray& buffer) {
+  const std::optional<QByteArray> payload = takeFrame(buffer);
+  if (!payload) return std::nullopt;
+  QDataStream in(*payload);
+  ConvertRequest request;
+  qint32 saveFlags = 0;
+  in >> request.source >> request.outputPath >> request.tempPath >> request.size >> saveFlags;
+  request.saveFlags = saveFlags;
+  return request;
+}
+
+QByteArray encodeReply(const Reply& reply) {
+  QByteArray payload;
+  QDataStream out(&payload, QIODevice::WriteOnly);
+  if (const auto* size = std::get_if<SizeReport>(&reply)) {
+    out << quint8(ReplyKind::Size) << size->size;
+  } else {
+    const auto& result = std::get<ConvertResult>(reply);
+    out << quint8(ReplyKind::Result) << quint8(result.outcome) << result.reason << result.tempPath;
+  }
+  return frame(payload);
+}
+
+std::optional<Reply> takeReply(QByteArray& buffer) {
+  const std::optional<QByteArray> payload = takeFrame(buffer);
+  if (!payload) return std::nullopt;
+  QDataStream in(*payload);
+  quint8 kind = 0;
+  in >> kind;
+  if (ReplyKind(kind) == ReplyKind::Size) {
+    SizeReport report;
+    in >> report.size;
+    return report;
+  }
+  ConvertResult result;
+  quint8 outcome = 0;
+  in >> outcome >> result.reason >> result.tempPath;
+  result.outcome = outcome <= quint8(ConvertResult::Outcome::NotWritten) ? ConvertResult::Outcome(outcome)
+                                                                         : ConvertResult::Outcome::NotRescaled;
+  return result;
+}
+
+}  // namespace worker
