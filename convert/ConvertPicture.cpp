@@ -137,6 +137,16 @@ ConvertResult convertPicture(const ConvertRequest& request, const std::function<
     discardOutput(temp);
     return failed(Outcome::NotWritten, libraryReason(QStringLiteral("No se puede escribir el JPEG.")));
   }
+  // When a file is to be replaced, its new contents must be on disk before
+  // the name moves over, or a crash could leave neither version. Done here,
+  // away from the window, which only renames.
+  if (QFileInfo::exists(request.outputPath)) {
+    const int fd = ::open(QFile::encodeName(temp).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) {
+      ::fsync(fd);
+      ::close(fd);
+    }
+  }
   ConvertResult result;
   result.outcome = Outcome::Written;
   result.tempPath = temp;
@@ -155,15 +165,6 @@ QString createOutputTemp(const QString& outputPath, QString* reason) {
 bool commitOutput(const QString& tempPath, const QString& outputPath, QString* reason) {
   const QByteArray temp = QFile::encodeName(tempPath);
   const QByteArray output = QFile::encodeName(outputPath);
-  // When a file is being replaced, its new contents must be on disk before
-  // the name moves over, or a crash could leave neither version.
-  if (::access(output.constData(), F_OK) == 0) {
-    const int fd = ::open(temp.constData(), O_RDONLY | O_CLOEXEC);
-    if (fd >= 0) {
-      ::fsync(fd);
-      ::close(fd);
-    }
-  }
   if (::rename(temp.constData(), output.constData()) != 0) {
     if (reason) *reason = errnoText(errno);
     ::unlink(temp.constData());

@@ -57,6 +57,39 @@ Bitmap standardToRgb24(FIBITMAP* dib) {
   return adopt(FreeImage_ConvertTo24Bits(dib));
 }
 
+// The size in a JPEG's frame header. The library's header-only load of a
+// progressive JPEG reads and decodes every scan, as long as a full load;
+// the frame header is a few bytes from the start.
+std::optional<QSize> jpegFrameSize(const QString& file) {
+  QFile in(file);
+  if (!in.open(QIODevice::ReadOnly)) return std::nullopt;
+  uchar marker[2];
+  if (in.read(reinterpret_cast<char*>(marker), 2) != 2 || marker[0] != 0xFF || marker[1] != 0xD8)
+    return std::nullopt;
+  for (;;) {
+    uchar head[4];
+    if (in.read(reinterpret_cast<char*>(head), 2) != 2) return std::nullopt;
+    if (head[0] != 0xFF) return std::nullopt;
+    const uchar type = head[1];
+    if (type == 0xFF) {  // fill byte before a marker
+      in.seek(in.pos() - 1);
+      continue;
+    }
+    if (type == 0xD8 || type == 0x01 || (type >= 0xD0 && type <= 0xD7)) continue;  // no length
+    if (in.read(reinterpret_cast<char*>(head + 2), 2) != 2) return std::nullopt;
+    const int length = (head[2] << 8) | head[3];
+    if (length < 2) return std::nullopt;
+    const bool frame = type >= 0xC0 && type <= 0xCF && type != 0xC4 && type != 0xC8 && type != 0xCC;
+    if (frame) {
+      uchar sof[5];
+      if (length < 7 || in.read(reinterpret_cast<char*>(sof), 5) != 5) return std::nullopt;
+      return QSize((sof[3] << 8) | sof[4], (sof[1] << 8) | sof[2]);
+    }
+    if (type == 0xD9 || type == 0xDA) return std::nullopt;  // no frame before the data
+    if (!in.seek(in.pos() + length - 2)) return std::nullopt;
+  }
+}
+
 }  // namespace
 
 void BitmapDeleter::operator()(FIBITMAP* dib) const noexcept {
@@ -104,6 +137,7 @@ void Unload(Bitmap& dib) noexcept { dib.reset(); }
 
 std::optional<QSize> ProbeSize(FREE_IMAGE_FORMAT fif, const QString& file) {
   prepare();
+  if (fif == FIF_JPEG) return jpegFrameSize(file);
   if (fif == FIF_UNKNOWN || !FreeImage_FIFSupportsNoPixels(fif)) return std::nullopt;
   Bitmap header = Load(fif, file, FIF_LOAD_NOPIXELS);
   if (!header) return std::nullopt;

@@ -138,6 +138,31 @@ class LibraryTest : public QObject {
     QVERIFY(result.reason.contains("30000"));
   }
 
+  // The size comes from the header alone, for baseline and progressive
+  // JPEGs alike, and a JPEG claiming a huge frame is refused unread.
+  void jpegHeaderIsEnough() {
+    const QString baseline = dir.filePath("base.jpg");
+    const QString progressive = dir.filePath("progresiva.jpg");
+    QVERIFY(pictures::make(baseline, QSize(333, 222), FIF_JPEG));
+    freeimage::Bitmap dib = freeimage::Load(FIF_JPEG, baseline, 0);
+    QVERIFY(freeimage::Save(FIF_JPEG, dib.get(), progressive, JPEG_PROGRESSIVE));
+    QCOMPARE(freeimage::ProbeSize(FIF_JPEG, baseline), std::optional<QSize>(QSize(333, 222)));
+    QCOMPARE(freeimage::ProbeSize(FIF_JPEG, progressive), std::optional<QSize>(QSize(333, 222)));
+
+    QFile file(baseline);
+    QVERIFY(file.open(QIODevice::ReadWrite));
+    QByteArray bytes = file.readAll();
+    const qsizetype sof = bytes.indexOf(QByteArray("\xFF\xC0", 2));
+    QVERIFY(sof > 0);
+    bytes[sof + 5] = bytes[sof + 6] = bytes[sof + 7] = bytes[sof + 8] = char(0xEA);  // 60138 x 60138
+    file.seek(0);
+    file.write(bytes);
+    file.close();
+    const ConvertResult result = convertPicture({baseline, dir.filePath("enorme.jpg"), QString(), QSize(64, 48), 512});
+    QCOMPARE(int(result.outcome), int(Outcome::NotRescaled));
+    QVERIFY(result.reason.contains("60138"));
+  }
+
   void undecodablePictureLeavesNothing() {
     const QString broken = dir.filePath("rota.png");
     QVERIFY(pictures::make(broken, QSize(50, 50)));

@@ -1,0 +1,129 @@
+// Converts a folder of pictures the way the window's run does (the same
+// worker pool, results applied in queue order), without the window, and
+// reports the wall time, the peak memory of all Dimenzo processes together
+// and the longest pause of the event loop.
+//
+//   convert_bench SOURCE_FOLDER DESTINATION_FOLDER [WIDTHxHEIGHT] [--psnr]
+//
+// With --psnr it instead compares, for every JPEG, the picture rescaled from
+// a reduced-size decode with the one rescaled from the full decode.
+
+#include "convert/ConvertPicture.h"
+#include "convert/RunMath.h"
+#include "convert/WorkerPool.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTimer>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+namespace {
+
+qint64 residentKb(qint64 pid) {
+  QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+  if (!status.open(QIODevice::ReadOnly)) return 0;
+  for (const QByteArray& line : status.readAll().split('\n'))
+    if (line.startsWith("VmRSS:")) return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+  return 0;
+}
+
+double psnr(FIBITMAP* a, FIBITMAP* b) {
+  const unsigned w = FreeImage_GetWidth(a), h = FreeImage_GetHeight(a);
+  double squared = 0;
+  for (unsigned y = 0; y < h; ++y) {
+    const BYTE* p = FreeImage_GetScanLine(a, int(y));
+    const BYTE* q = FreeImage_GetScanLine(b, int(y));
+    for (unsigned x = 0; x < w * 3; ++x) squared += double(p[x] - q[x]) * (p[x] - q[x]);
+  }
+  const double mse = squared / (double(w) * h * 3);
+  return mse == 0 ? 99.0 : 10 * std::log10(255.0 * 255.0 / mse);
+}
+
+int comparePsnr(const QStringList& files, QSize size) {
+  double worst = 1e9;
+  int compared = 0;
+  for (const QString& file : files) {
+    if (freeimage::GetFileType(file) != FIF_JPEG) continue;
+    QString reason;
+    freeimage::Bitmap reduced = rescalePicture(file, size, &reason, true);
+    freeimage::Bitmap full = rescalePicture(file, size, &reason, false);
+    if (!reduced || !full) continue;
+    const double value = psnr(reduced.get(), full.get());
+    worst = std::min(worst, value);
+    ++compared;
+    std::printf("%6.2f dB  %s\n", value, qPrintable(QFileInfo(file).fileName()));
+  }
+  std::printf("JPEGs compared: %d, lowest PSNR: %.2f dB\n", compared, worst);
+  return worst > 40 ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  QCoreApplication app(argc, argv);
+  const QStringList args = app.arguments();
+  if (args.size() < 3) {
+    std::fprintf(stderr, "usage: convert_bench SOURCE DESTINATION [WIDTHxHEIGHT] [--psnr]\n");
+    return 2;
+  }
+  QSize size(1024, 768);
+  if (args.size() > 3 && args[3].contains('x'))
+    size = QSize(args[3].section('x', 0, 0).toInt(), args[3].section('x', 1, 1).toInt());
+  QStringList files;
+  const QDir source(args[1]);
+  for (const QString& name : source.entryList(QDir::Files, QDir::Name)) files << source.filePath(name);
+  if (args.contains(QStringLiteral("--psnr"))) return comparePsnr(files, size);
+
+  const QDir destination(args[2]);
+  QElapsedTimer clock;
+  clock.start();
+
+  // Responsiveness: a timer that should fire every 5 ms; any lateness is
+  // time the event loop could not run.
+  qint64 lastTick = 0, longestPause = 0;
+  QTimer ticker;
+  ticker.setTimerType(Qt::PreciseTimer);
+  QObject::connect(&ticker, &QTimer::timeout, [&] {
+    const qint64 now = clock.nsecsElapsed();
+    if (lastTick) longestPause = std::max(longestPause, now - lastTick - 5'000'000);
+    lastTick = now;
+  });
+  ticker.start(5);
+
+  WorkerPool workers;
+  qint64 peakKb = 0;
+  QTimer sampler;
+  QObject::connect(&sampler, &QTimer::timeout, [&] {
+    qint64 total = residentKb(QCoreApplication::applicationPid());
+    for (qint64 pid : workers.workerPids()) total += residentKb(pid);
+    peakKb = std::max(peakKb, total);
+  });
+  sampler.start(10);
+
+  const int last = int(files.size()) - 1;
+  const int ahead = 2 * workers.workerCount() + 2;
+  int submitted = 0, written = 0;
+  for (int i = 0; i <= last; ++i) {
+    for (; submitted <= last && submitted < i + ahead; ++submitted) {
+      const QString output = destination.filePath(QFileInfo(files[submitted]).fileName());
+      workers.submit(submitted, {files[submitted], output, QString(), size, jpegFlagsForQuality(1)});
+    }
+    while (!workers.hasResult(i)) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    ConvertResult result = workers.take(i);
+    if (result.outcome == ConvertResult::Outcome::Written &&
+        commitOutput(result.tempPath, destination.filePath(QFileInfo(files[i]).fileName()), nullptr))
+      ++written;
+    QCoreApplication::processEvents();
+  }
+  const double seconds = clock.nsecsElapsed() / 1e9;
+  std::printf("pictures: %d, written: %d, workers: %d\n", int(files.size()), written, workers.workerCount());
+  std::printf("wall time: %.2f s\n", seconds);
+  std::printf("peak memory of all Dimenzo processes: %.0f MB\n", peakKb / 1024.0);
+  std::printf("longest event-loop pause: %.1f ms\n", longestPause / 1e6);
+  return written == int(files.size()) ? 0 : 1;
+}
