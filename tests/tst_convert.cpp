@@ -2,6 +2,7 @@
 
 #include "app/FrmMain.h"
 #include "app/ProgressBar.h"
+#include "support/DiskFull.h"
 #include "support/Pictures.h"
 #include "support/ScriptedDialogs.h"
 #include "support/WindowDriver.h"
@@ -14,9 +15,6 @@
 #include <QTest>
 #include <QTimer>
 
-#include <csignal>
-
-#include <sys/resource.h>
 
 namespace {
 
@@ -250,15 +248,10 @@ class ConvertTest : public QObject {
     s.queue({picture});
     s.ui.find<QComboBox>("CmbTamaño")->setCurrentIndex(0);
 
-    rlimit saved{};
-    getrlimit(RLIMIT_FSIZE, &saved);
-    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit small = saved;
-    small.rlim_cur = 1000;
-    setrlimit(RLIMIT_FSIZE, &small);
-    s.convert();
-    setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, previousHandler);
+    {
+      DiskFull full;
+      s.convert();
+    }
 
     QCOMPARE(s.dialogs.messages.size(), 2);
     QVERIFY2(s.dialogs.messages[0].text.startsWith("No se ha podido guardar la imagen " + s.output("grande.png")),

@@ -5,6 +5,7 @@
 #include "convert/FreeImage.h"
 #include "convert/RunMath.h"
 #include "queue/Paths.h"
+#include "support/DiskFull.h"
 #include "support/Pictures.h"
 
 #include <QDir>
@@ -12,9 +13,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <csignal>
-
-#include <sys/resource.h>
 
 using Outcome = ConvertResult::Outcome;
 
@@ -189,15 +187,11 @@ class LibraryTest : public QObject {
     old.write("la foto de antes");
     old.close();
 
-    rlimit saved{};
-    getrlimit(RLIMIT_FSIZE, &saved);
-    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit small = saved;
-    small.rlim_cur = 1000;
-    setrlimit(RLIMIT_FSIZE, &small);
-    const ConvertResult result = convertPicture({source, output, QString(), QSize(1024, 768), JPEG_QUALITYGOOD});
-    setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, previousHandler);
+    ConvertResult result;
+    {
+      DiskFull full;
+      result = convertPicture({source, output, QString(), QSize(1024, 768), JPEG_QUALITYGOOD});
+    }
 
     QCOMPARE(int(result.outcome), int(Outcome::NotWritten));
     QVERIFY(!result.reason.isEmpty());
