@@ -82,7 +82,8 @@ void FrmMain::BtnConvertir_Click() {
       }
       if (result.outcome == ConvertResult::Outcome::NotWritten)
         dialogs_.MsgBox(this,
-                        QStringLiteral("No se ha podido guardar la imagen %1\n%2").arg(output, result.reason),
+                        QStringLiteral("No se ha podido guardar la imagen ") + output +
+                            (result.reason.isEmpty() ? QString() : u'\n' + result.reason),
                         vbExclamation, QStringLiteral("Atención"));
 
       QCoreApplication::processEvents();

@@ -2,8 +2,11 @@
 
 #include "convert/WorkerProtocol.h"
 
+#include "app/AppError.h"
+
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QProcess>
 #include <QThread>
 #include <QTimer>
@@ -30,6 +33,8 @@ WorkerPool::WorkerPool() : WorkerPool(Options()) {}
 WorkerPool::WorkerPool(Options options) : options_(std::move(options)) {
   if (options_.program.isEmpty()) options_.program = defaultProgram();
   if (options_.workers <= 0) options_.workers = std::max(1, QThread::idealThreadCount());
+  if (!QFileInfo(options_.program).isExecutable())
+    throw AppError(QStringLiteral("No se encuentra el programa de conversión %1.").arg(options_.program));
   for (int i = 0; i < options_.workers; ++i) startWorker(workers_.emplace_back());
 }
 

@@ -30,6 +30,7 @@ class WorkerPool : public QObject {
   // The worker beside the running program.
   static QString defaultProgram();
 
+  // Throws AppError when the worker program is not there.
   WorkerPool();
   explicit WorkerPool(Options options);
   ~WorkerPool() override;  // stops the workers and removes untaken outputs

@@ -85,15 +85,15 @@ void WindowDriver::pickMenuEntry(const QString& action) {
 }
 
 void WindowDriver::whenShown(const QString& control, const QString& caption, std::function<void()> action) {
-  auto* watch = new QTimer(&window_);
-  watch->setInterval(1);
-  QObject::connect(watch, &QTimer::timeout, &window_, [this, watch, control, caption, action] {
-    if (this->caption(control) != caption) return;
-    watch->stop();
-    watch->deleteLater();
-    action();
-  });
-  watch->start();
+  // Looked at each time the window gets to process its events; the action
+  // is posted, so it runs within that same round, as a click would.
+  auto watch = std::make_shared<QMetaObject::Connection>();
+  *watch = QObject::connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::awake, &window_,
+                            [this, watch, control, caption, action] {
+                              if (this->caption(control) != caption) return;
+                              QObject::disconnect(*watch);
+                              QMetaObject::invokeMethod(&window_, action, Qt::QueuedConnection);
+                            });
 }
 
 void WindowDriver::addFile(const QString& path) {
