@@ -40,10 +40,8 @@ class AboutTest : public QObject {
   // Each opening builds the version text anew; Enter, the close box and
   // "Aceptar" all close the window.
   void opensAndClosesEveryWay() {
-    ScriptedDialogs dialogs;
-    FrmMain window(dialogs);
-    window.show();
-    WindowDriver ui(window, dialogs);
+    ShownWindow shown;
+    auto& [dialogs, window, ui] = shown;
     QStringList captions;
     auto note = [&](FrmAbout* about) {
       captions << frameCaption(about);
@@ -72,10 +70,8 @@ class AboutTest : public QObject {
   // During a run the About window holds the run where it lets the window
   // work; the run goes on once it closes.
   void holdsARunWhileOpen() {
-    ScriptedDialogs dialogs;
-    FrmMain window(dialogs);
-    window.show();
-    WindowDriver ui(window, dialogs);
+    ShownWindow shown;
+    auto& [dialogs, window, ui] = shown;
     QTemporaryDir sources, destination;
     QStringList queued;
     for (const char* name : {"a.png", "b.png", "c.png"}) {

@@ -19,13 +19,8 @@
 
 namespace {
 
-struct Session {
-  ScriptedDialogs dialogs;
-  FrmMain window{dialogs};
-  WindowDriver ui{window, dialogs};
+struct Session : ShownWindow {
   QTemporaryDir root;
-
-  Session() { window.show(); }
 
   QString path(const QString& relative) const { return QDir(root.path()).filePath(relative); }
   QString picture(const QString& relative) {

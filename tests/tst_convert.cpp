@@ -28,14 +28,9 @@ QStringList allEntries(const QString& folder) {
 
 // A window, its scripted dialogs and a driver, with a source and a
 // destination folder of their own.
-struct Session {
-  ScriptedDialogs dialogs;
-  FrmMain window{dialogs};
-  WindowDriver ui{window, dialogs};
+struct Session : ShownWindow {
   QTemporaryDir sources;
   QTemporaryDir destination;
-
-  Session() { window.show(); }
 
   QString source(const QString& name, QSize size = QSize(64, 48), FREE_IMAGE_FORMAT format = FIF_PNG,
                  pictures::Kind kind = pictures::Kind::Rgb24) {

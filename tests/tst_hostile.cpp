@@ -21,10 +21,8 @@ class HostileTest : public QObject {
     const QStringList hostile = samples.entryList({"*.ico", "*.dds", "*.exr"}, QDir::Files);
     QVERIFY2(hostile.size() == 4, qPrintable(samples.path()));
 
-    ScriptedDialogs dialogs;
-    FrmMain window(dialogs);
-    window.show();
-    WindowDriver ui(window, dialogs);
+    ShownWindow shown;
+    auto& [dialogs, window, ui] = shown;
     QTemporaryDir sources, destination;
     QStringList queued;
     for (int i = 0; i < hostile.size(); ++i) {

@@ -36,11 +36,9 @@ class WindowTest : public QObject {
   }
 
   void startsEmptyWithTheDefaults() {
-    ScriptedDialogs dialogs;
-    FrmMain window(dialogs);
+    ShownWindow shown;
+    auto& [dialogs, window, ui] = shown;
     QVERIFY(window.started());
-    window.show();
-    WindowDriver ui(window, dialogs);
 
     QCOMPARE(window.windowTitle(), QString("Dimenzo by Talvera S.C."));
     QCOMPARE(window.size(), QSize(494, 361));
@@ -69,10 +67,8 @@ class WindowTest : public QObject {
 
   // A screen reader finds every control by its caption or by its label's.
   void everyControlHasAnAccessibleName() {
-    ScriptedDialogs dialogs;
-    FrmMain window(dialogs);
-    window.show();
-    WindowDriver ui(window, dialogs);
+    ShownWindow shown;
+    auto& [dialogs, window, ui] = shown;
     const QList<QPair<const char*, const char*>> expected{
         {"LstImagenes", "Imagenes"},       {"BtnAdd", "Añadir"},
         {"BtnBorrar", "Borrar"},           {"CmbTamaño", "Tamaño"},
@@ -111,10 +107,8 @@ class WindowTest : public QObject {
   }
 
   void onlyPicturesJoinTheQueue() {
-    ScriptedDialogs dialogs;
-    FrmMain window(dialogs);
-    window.show();
-    WindowDriver ui(window, dialogs);
+    ShownWindow shown;
+    auto& [dialogs, window, ui] = shown;
 
     const QString text = path("notas.txt");
     QFile notes(text);
@@ -153,10 +147,8 @@ class WindowTest : public QObject {
   }
 
   void borrarRemovesTheSelectedRowOnly() {
-    ScriptedDialogs dialogs;
-    FrmMain window(dialogs);
-    window.show();
-    WindowDriver ui(window, dialogs);
+    ShownWindow shown;
+    auto& [dialogs, window, ui] = shown;
     const QString a = path("a.png"), b = path("b.png"), c = path("c.png");
     for (const QString& p : {a, b, c}) QVERIFY(pictures::make(p, QSize(8, 8)));
     for (const QString& p : {a, b, c}) window.AddImage(p, false);
@@ -183,10 +175,8 @@ class WindowTest : public QObject {
   // The queue holds at most 32767 pictures; one more is refused with a
   // message and nothing already queued is lost.
   void aFullQueueRefusesMore() {
-    ScriptedDialogs dialogs;
-    FrmMain window(dialogs);
-    window.show();
-    WindowDriver ui(window, dialogs);
+    ShownWindow shown;
+    auto& [dialogs, window, ui] = shown;
     for (int i = 0; i < 32767; ++i) window.AddImage(picture, true);
     QCOMPARE(window.queue().ImageCount(), 32767);
 
@@ -209,10 +199,8 @@ class WindowTest : public QObject {
   }
 
   void enterStartsTheRunFromTheList() {
-    ScriptedDialogs dialogs;
-    FrmMain window(dialogs);
-    window.show();
-    WindowDriver ui(window, dialogs);
+    ShownWindow shown;
+    auto& [dialogs, window, ui] = shown;
     ui.find("LstImagenes")->setFocus();
     QTest::keyClick(ui.find("LstImagenes"), Qt::Key_Return);
     QCOMPARE(dialogs.texts(), QStringList{"Debe indicar un directorio de destino"});

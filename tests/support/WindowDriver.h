@@ -65,3 +65,14 @@ class CaptionLog {
   QStringList frame_;
   QStringList label_;
 };
+
+#include "support/ScriptedDialogs.h"
+
+// The main window shown, with scripted dialogs and a driver to work it.
+struct ShownWindow {
+  ScriptedDialogs dialogs;
+  FrmMain window{dialogs};
+  WindowDriver ui{window, dialogs};
+
+  ShownWindow() { window.show(); }
+};
