@@ -26,10 +26,12 @@ FrmMenu::FrmMenu(FrmMain& owner, Dialogs& dialogs, FolderPicker& picker)
   mnArchivo->setObjectName(QStringLiteral("mnArchivo"));
   mnDirectorio = mnAñadir->addAction(QStringLiteral("&Directorio"));
   mnDirectorio->setObjectName(QStringLiteral("mnDirectorio"));
+  // Queued, so the menu has closed on screen before a dialog or a long scan
+  // starts; otherwise it can stay drawn over the window meanwhile.
   connect(mnArchivo, &QAction::triggered, this,
-          [this] { owner_.guarded([this] { mnArchivo_Click(); }); });
+          [this] { owner_.guarded([this] { mnArchivo_Click(); }); }, Qt::QueuedConnection);
   connect(mnDirectorio, &QAction::triggered, this,
-          [this] { owner_.guarded([this] { mnDirectorio_Click(); }); });
+          [this] { owner_.guarded([this] { mnDirectorio_Click(); }); }, Qt::QueuedConnection);
 }
 
 FrmMenu::~FrmMenu() = default;

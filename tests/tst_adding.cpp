@@ -68,6 +68,7 @@ class AddingTest : public QObject {
     s.picture("fotos/a-primero.png");  // sorts before the subfolder's files
     s.ui.addFolder(s.path("fotos"));
     QCOMPARE(s.ui.rows(), (QStringList{"a-primero.png", "playa.jpg", "sol.png", "luna.gif"}));
+    QVERIFY(!s.window.menuWindow()->popupMenu()->isVisible());
     QCOMPARE(s.window.queue().ImagePaths().at(3), s.path("fotos/noche/luna.gif"));
     QVERIFY(s.dialogs.messages.isEmpty());
     QCOMPARE(s.dialogs.folderRequests.size(), 1);

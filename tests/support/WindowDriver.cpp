@@ -82,6 +82,7 @@ void WindowDriver::pickMenuEntry(const QString& action) {
   QVERIFY2(entry, qPrintable(action));
   menu->setActiveAction(entry);
   QTest::keyClick(menu, Qt::Key_Return);
+  QCoreApplication::processEvents();  // the entry's handler runs once the menu has closed
 }
 
 void WindowDriver::whenShown(const QString& control, const QString& caption, std::function<void()> action) {
