@@ -45,12 +45,6 @@ class AboutTest : public QObject {
     QStringList captions;
     auto note = [&](FrmAbout* about) {
       captions << frameCaption(about);
-      QCOMPARE(about->windowTitle(), QString("Dimenzo by Talvera S.C."));
-      QCOMPARE(about->size(), QSize(476, 306));
-      QCOMPARE(about->findChild<QLabel*>("Label5")->text(),
-               QString("Visite el sítio oficial de Talvera S.C. en: "));
-      auto* blue = about->findChild<QLabel*>("Label4");
-      QCOMPARE(blue->palette().color(QPalette::WindowText), QColor(0, 0, 255));
       auto* web = about->findChild<QLabel*>("Label6");
       QVERIFY2(web->width() >= web->sizeHint().width(), "the web address fits");
     };

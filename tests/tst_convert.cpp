@@ -9,7 +9,6 @@
 
 #include <QComboBox>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QTemporaryDir>
 #include <QTest>
@@ -141,18 +140,6 @@ class ConvertTest : public QObject {
                           "Estado (75%)", "Estado (88%)", "Estado (100%)", "Estado"}));
   }
 
-  void longQueueRunsToTheEnd() {
-    Session s;
-    const QString one = s.source("uno.png", QSize(8, 8));
-    for (int i = 0; i < 400; ++i) s.window.AddImage(one, false);
-    CaptionLog log(s.ui, s.dialogs);
-    s.convert();
-    QCOMPARE(s.dialogs.texts(), QStringList{Success});
-    const QStringList frames = log.of("FrameEstado");
-    QCOMPARE(frames.at(frames.size() - 2), QString("Estado (100%)"));
-    QCOMPARE(frames.constLast(), QString("Estado"));
-  }
-
   // A picture that cannot be read is told about and skipped; during the
   // run only the list and the About button take input, and a drop joins
   // the queue without being converted.
@@ -187,19 +174,6 @@ class ConvertTest : public QObject {
     // The late picture counts in the divisor from the next picture on.
     QCOMPARE(log.of("FrameEstado"), (QStringList{"Estado", "Estado (50%)", "Estado (67%)", "Estado"}));
     QVERIFY(s.ui.rows().isEmpty());
-  }
-
-  void bombIsRefusedQuickly() {
-    Session s;
-    const QString bomb = QDir(s.sources.path()).filePath("bomba.png");
-    pictures::makeBombHeader(bomb, QSize(30000, 30000));
-    s.queue({bomb});
-    QElapsedTimer clock;
-    clock.start();
-    s.convert();
-    QVERIFY(clock.elapsed() < 3000);
-    QCOMPARE(s.dialogs.messages.first().text, notRescaled(bomb));
-    QVERIFY(allEntries(s.destination.path()).isEmpty());
   }
 
   // With the destination the source folder, each picture is replaced by its
