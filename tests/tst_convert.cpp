@@ -140,6 +140,19 @@ class ConvertTest : public QObject {
                           "Estado (75%)", "Estado (88%)", "Estado (100%)", "Estado"}));
   }
 
+  // Many more pictures than the workers hold at once, applied in order.
+  void longQueueRunsToTheEnd() {
+    Session s;
+    QStringList queued;
+    for (int i = 0; i < 400; ++i) queued << s.source(QStringLiteral("f%1.png").arg(i, 3, 10, QLatin1Char('0')), QSize(8, 8));
+    s.queue(queued);
+    CaptionLog log(s.ui, s.dialogs);
+    s.convert();
+    QCOMPARE(s.dialogs.texts(), QStringList{Success});
+    QCOMPARE(allEntries(s.destination.path()).size(), 400);
+    QCOMPARE(log.of("LblEstado").constLast(), QString("Estado: Conviertiendo f399.png ..."));
+  }
+
   // A picture that cannot be read is told about and skipped; during the
   // run only the list and the About button take input, and a drop joins
   // the queue without being converted.
