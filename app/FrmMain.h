@@ -37,7 +37,6 @@ class FrmMain : public QWidget {
   bool unloaded() const { return unloaded_; }
 
   const mod_code::ImageQueue& queue() const { return queue_; }
-  FolderPicker& folderPicker() { return picker_; }
   FrmMenu* menuWindow() const { return frmMenu_.get(); }
 
   // The queue's operations.

@@ -133,8 +133,6 @@ bool Save(FREE_IMAGE_FORMAT fif, FIBITMAP* dib, const QString& file, int flags) 
   return written;
 }
 
-void Unload(Bitmap& dib) noexcept { dib.reset(); }
-
 std::optional<QSize> ProbeSize(FREE_IMAGE_FORMAT fif, const QString& file) {
   prepare();
   if (fif == FIF_JPEG) return jpegFrameSize(file);

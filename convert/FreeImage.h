@@ -20,8 +20,6 @@ struct BitmapDeleter {
 // A bitmap has exactly one owner; it is released when the owner goes.
 using Bitmap = std::unique_ptr<FIBITMAP, BitmapDeleter>;
 
-inline constexpr int SaveFlagsNormal = JPEG_QUALITYNORMAL;  // 512
-
 // The library's format detection; FIF_UNKNOWN for missing, unreadable or
 // unrecognised files.
 FREE_IMAGE_FORMAT GetFileType(const QString& file, int size = 0);
@@ -36,9 +34,6 @@ Bitmap Rescale(FIBITMAP* dib, int width, int height,
 
 // True when the file was written.
 bool Save(FREE_IMAGE_FORMAT fif, FIBITMAP* dib, const QString& file, int flags);
-
-// Releases the bitmap now rather than when its owner goes.
-void Unload(Bitmap& dib) noexcept;
 
 // Width and height from the header alone, without allocating pixels.
 // Empty when the format cannot tell them without decoding, or the file

@@ -16,8 +16,6 @@ class FolderPicker {
   // LastFolder as it was.
   QString BrowseForFolder(QWidget* owner, const QString& title);
 
-  const QString& LastFolder() const { return LastFolder_; }
-
  private:
   Dialogs& dialogs_;
   QString LastFolder_;
