@@ -151,9 +151,7 @@ void FrmMain::buildControls() {
                         QStringLiteral("Convertir"));
   BtnConvertir->setDefault(true);
 
-  for (QWidget* w : {static_cast<QWidget*>(Frame1), static_cast<QWidget*>(Frame2),
-                     static_cast<QWidget*>(FrameEstado)})
-    w->setAccessibleName(static_cast<QGroupBox*>(w)->title());
+  for (QGroupBox* frame : {Frame1, Frame2, FrameEstado}) frame->setAccessibleName(frame->title());
 
   // Labels, frames and the bar never take the focus; the rest in design order.
   QWidget* order[] = {LstImagenes, BtnAdd, BtnBorrar, CmbTamaño, CmbCalidad,
@@ -193,10 +191,8 @@ bool FrmMain::Form_Load() {
 }
 
 void FrmMain::SetBusy(bool busy) {
-  for (QWidget* w : {static_cast<QWidget*>(BtnAdd), static_cast<QWidget*>(BtnBorrar),
-                     static_cast<QWidget*>(BtnConvertir), static_cast<QWidget*>(BtnDirectorioDestino),
-                     static_cast<QWidget*>(CmbTamaño), static_cast<QWidget*>(CmbCalidad),
-                     static_cast<QWidget*>(TxtDirectorioDestino)})
+  for (QWidget* w : std::initializer_list<QWidget*>{BtnAdd, BtnBorrar, BtnConvertir, BtnDirectorioDestino,
+                                                    CmbTamaño, CmbCalidad, TxtDirectorioDestino})
     w->setEnabled(!busy);
 }
 

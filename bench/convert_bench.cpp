@@ -106,15 +106,13 @@ int main(int argc, char* argv[]) {
   sampler.start(10);
 
   const int last = int(files.size()) - 1;
-  const int ahead = 2 * workers.workerCount() + 2;
-  int submitted = 0, written = 0;
+  auto requestFor = [&](int i) {
+    return ConvertRequest{files[i], destination.filePath(QFileInfo(files[i]).fileName()), QString(), size,
+                          jpegFlagsForQuality(1)};
+  };
+  int written = 0;
   for (int i = 0; i <= last; ++i) {
-    for (; submitted <= last && submitted < i + ahead; ++submitted) {
-      const QString output = destination.filePath(QFileInfo(files[submitted]).fileName());
-      workers.submit(submitted, {files[submitted], output, QString(), size, jpegFlagsForQuality(1)});
-    }
-    while (!workers.hasResult(i)) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    ConvertResult result = workers.take(i);
+    ConvertResult result = *workers.nextInOrder(i, last, requestFor);
     if (result.outcome == ConvertResult::Outcome::Written &&
         commitOutput(result.tempPath, destination.filePath(QFileInfo(files[i]).fileName()), nullptr))
       ++written;

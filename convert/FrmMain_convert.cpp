@@ -48,19 +48,14 @@ void FrmMain::BtnConvertir_Click() {
       return ConvertRequest{queue_.ImagePaths().at(i), folder + LstImagenes->item(i)->text(), QString(),
                             size, saveFlags};
     };
-    // The workers read ahead of the window by a few pictures; the window
-    // takes their results strictly in queue order.
+    // The workers read ahead of the window; the window takes their results
+    // strictly in queue order.
     WorkerPool workers;
-    const int ahead = 2 * workers.workerCount() + 2;
-    int submitted = 0;
     int written = 0;
     for (int i = 0; i <= last; ++i) {
-      for (; submitted <= last && submitted < i + ahead; ++submitted) workers.submit(submitted, requestFor(submitted));
-      while (!workers.hasResult(i)) {
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-        if (unloaded_) return;
-      }
-      ConvertResult result = workers.take(i);
+      std::optional<ConvertResult> next = workers.nextInOrder(i, last, requestFor, [this] { return unloaded_; });
+      if (!next) return;
+      ConvertResult result = std::move(*next);
       const QString path = queue_.ImagePaths().at(i);
       const QString row = LstImagenes->item(i)->text();
       const QString output = folder + row;

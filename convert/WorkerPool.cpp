@@ -78,7 +78,6 @@ void WorkerPool::startWorker(Worker& worker) {
       discardOutput(job.request.tempPath);
       results_.insert(job.ticket, failure(QStringLiteral("La imagen ha tardado demasiado en leerse.")));
       startWorker(worker);
-      emit resultReady(job.ticket);
       dispatch();
     });
   }
@@ -95,7 +94,6 @@ void WorkerPool::submit(int ticket, const ConvertRequest& request) {
       result.outcome = ConvertResult::Outcome::NotWritten;
       result.reason = reason;
       results_.insert(ticket, result);
-      emit resultReady(ticket);
       return;
     }
   }
@@ -104,6 +102,20 @@ void WorkerPool::submit(int ticket, const ConvertRequest& request) {
 }
 
 ConvertResult WorkerPool::take(int ticket) { return results_.take(ticket); }
+
+std::optional<ConvertResult> WorkerPool::nextInOrder(int ticket, int last,
+                                                     const std::function<ConvertRequest(int)>& requestFor,
+                                                     const std::function<bool()>& cancelled) {
+  // Far enough ahead that no worker waits on the caller, near enough that
+  // memory stays flat however long the queue.
+  const int ahead = 2 * workerCount() + 2;
+  for (; submitted_ <= last && submitted_ < ticket + ahead; ++submitted_) submit(submitted_, requestFor(submitted_));
+  while (!hasResult(ticket)) {
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    if (cancelled && cancelled()) return std::nullopt;
+  }
+  return take(ticket);
+}
 
 QList<qint64> WorkerPool::workerPids() const {
   QList<qint64> pids;
@@ -120,7 +132,6 @@ void WorkerPool::dispatch() {
       waiting_.pop_front();
       discardOutput(job.request.tempPath);
       results_.insert(job.ticket, failure(brokenReason_));
-      emit resultReady(job.ticket);
     }
     return;
   }
@@ -165,6 +176,5 @@ void WorkerPool::finish(Worker& worker, ConvertResult result) {
   const Job job = *std::exchange(worker.job, std::nullopt);
   if (result.outcome != ConvertResult::Outcome::Written) discardOutput(job.request.tempPath);
   results_.insert(job.ticket, std::move(result));
-  emit resultReady(job.ticket);
   dispatch();
 }

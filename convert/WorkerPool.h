@@ -9,14 +9,16 @@
 #include <QString>
 
 #include <deque>
+#include <functional>
 #include <memory>
+#include <optional>
 
 class QProcess;
 class QTimer;
 
 // Converts pictures in helper processes, one per core, so that a picture
 // that crashes or hangs the image library costs only itself, and the
-// window never waits on one. Results are kept by ticket until taken.
+// window never waits on one. Results come back in the order asked for.
 class WorkerPool : public QObject {
   Q_OBJECT
  public:
@@ -35,18 +37,23 @@ class WorkerPool : public QObject {
   explicit WorkerPool(Options options);
   ~WorkerPool() override;  // stops the workers and removes untaken outputs
 
-  // Starts converting a picture. Tickets are the caller's; each is used once.
-  void submit(int ticket, const ConvertRequest& request);
-  bool hasResult(int ticket) const { return results_.contains(ticket); }
-  ConvertResult take(int ticket);
+  // The result for tickets 0, 1, 2 ... asked for in that order: keeps the
+  // workers a few pictures ahead (up to `last`, with requests from
+  // `requestFor`) and processes the application's events while it waits.
+  // Empty when `cancelled` turns true meanwhile.
+  std::optional<ConvertResult> nextInOrder(int ticket, int last,
+                                           const std::function<ConvertRequest(int)>& requestFor,
+                                           const std::function<bool()>& cancelled = {});
   int workerCount() const { return int(workers_.size()); }
   // Process ids of the running workers.
   QList<qint64> workerPids() const;
 
- signals:
-  void resultReady(int ticket);
-
  private:
+  // Starts converting a picture under its ticket.
+  void submit(int ticket, const ConvertRequest& request);
+  bool hasResult(int ticket) const { return results_.contains(ticket); }
+  ConvertResult take(int ticket);
+
   struct Job {
     int ticket;
     ConvertRequest request;
@@ -69,5 +76,6 @@ class WorkerPool : public QObject {
   std::deque<Job> waiting_;
   QHash<int, ConvertResult> results_;
   bool stopping_ = false;
+  int submitted_ = 0;  // tickets handed out by nextInOrder
   QString brokenReason_;  // why no worker can start, once that is known
 };
