@@ -1,6 +1,7 @@
 #include "convert/ConvertPicture.h"
 
 #include "convert/FreeImage.h"
+#include "convert/Resample.h"
 
 #include <QDir>
 #include <QFile>
@@ -113,7 +114,7 @@ freeimage::Bitmap rescalePicture(const QString& source, QSize size, QString* rea
     loaded = freeimage::ToRgb24(loaded.get());
     if (!loaded) return fail(libraryReason(QStringLiteral("El tipo de imagen no se puede convertir.")));
   }
-  Bitmap rescaled = freeimage::Rescale(loaded.get(), size.width(), size.height(), FILTER_BSPLINE);
+  Bitmap rescaled = freeimage::RescaleBSpline(loaded.get(), size.width(), size.height());
   loaded.reset();
   if (!rescaled) return fail(libraryReason(QStringLiteral("No se puede reescalar.")));
   if (FreeImage_GetBPP(rescaled.get()) != 24) {

@@ -1,5 +1,7 @@
 #include "convert/FreeImage.h"
 
+#include "convert/Resample.h"
+
 #include <QFile>
 
 #include <cerrno>
@@ -42,6 +44,7 @@ long DLL_CALLCONV tellFile(fi_handle handle) { return std::ftell(static_cast<FIL
 FreeImageIO fileIo() { return FreeImageIO{readFile, writeFile, seekFile, tellFile}; }
 
 Bitmap compositeOnWhite(FIBITMAP* dib) {
+  if (Bitmap quick = CompositeOnWhite(dib)) return quick;
   RGBQUAD white{255, 255, 255, 0};
   return adopt(FreeImage_Composite(dib, FALSE, &white, nullptr));
 }

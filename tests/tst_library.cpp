@@ -3,6 +3,7 @@
 
 #include "convert/ConvertPicture.h"
 #include "convert/FreeImage.h"
+#include "convert/Resample.h"
 #include "queue/Paths.h"
 #include "support/Pictures.h"
 
@@ -10,12 +11,35 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <QRandomGenerator>
+
 #include <sys/resource.h>
 
 
 using Outcome = ConvertResult::Outcome;
 
 namespace {
+// A bitmap of noise: the hardest case for matching sums and roundings.
+freeimage::Bitmap noise(int width, int height, int bpp, quint32 seed) {
+  freeimage::Bitmap dib(FreeImage_Allocate(width, height, bpp));
+  QRandomGenerator random(seed);
+  for (int y = 0; y < height; ++y) {
+    BYTE* line = FreeImage_GetScanLine(dib.get(), y);
+    for (unsigned i = 0; i < FreeImage_GetLine(dib.get()); ++i) line[i] = BYTE(random.bounded(256));
+  }
+  return dib;
+}
+
+bool sameBytes(FIBITMAP* a, FIBITMAP* b) {
+  if (FreeImage_GetWidth(a) != FreeImage_GetWidth(b) || FreeImage_GetHeight(a) != FreeImage_GetHeight(b) ||
+      FreeImage_GetBPP(a) != FreeImage_GetBPP(b) || FreeImage_GetColorType(a) != FreeImage_GetColorType(b))
+    return false;
+  for (unsigned y = 0; y < FreeImage_GetHeight(a); ++y)
+    if (memcmp(FreeImage_GetScanLine(a, int(y)), FreeImage_GetScanLine(b, int(y)), FreeImage_GetLine(a)) != 0)
+      return false;
+  return true;
+}
+
 long peakResidentKb() {
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
@@ -88,6 +112,45 @@ class LibraryTest : public QObject {
       QVERIFY2(qRed(opaque) > 200 && qGreen(opaque) < 60, "opaque half stays red");
       QVERIFY2(qRed(clear) > 240 && qGreen(clear) > 240 && qBlue(clear) > 240, "clear half is white");
     }
+  }
+
+  // Our resampler stands in for the library's B-spline rescale: it must give
+  // the very same bytes, whichever pass goes first and whatever the window.
+  void resamplingMatchesTheLibrary_data() {
+    QTest::addColumn<QSize>("from");
+    QTest::addColumn<QSize>("to");
+    QTest::addColumn<int>("bpp");
+    QTest::newRow("shrink both") << QSize(1203, 777) << QSize(640, 480) << 24;
+    QTest::newRow("shrink a lot") << QSize(2001, 1499) << QSize(160, 120) << 24;
+    QTest::newRow("widen, shrink height") << QSize(300, 1000) << QSize(1024, 768) << 24;
+    QTest::newRow("enlarge both") << QSize(97, 61) << QSize(320, 240) << 24;
+    QTest::newRow("width only") << QSize(900, 480) << QSize(640, 480) << 24;
+    QTest::newRow("height only") << QSize(640, 999) << QSize(640, 480) << 24;
+    QTest::newRow("one pixel") << QSize(1, 1) << QSize(160, 120) << 24;
+    QTest::newRow("thin strip") << QSize(5000, 3) << QSize(160, 120) << 24;
+    QTest::newRow("grey") << QSize(1203, 777) << QSize(800, 600) << 8;
+    QTest::newRow("grey, widen") << QSize(31, 900) << QSize(320, 240) << 8;
+  }
+  void resamplingMatchesTheLibrary() {
+    QFETCH(QSize, from);
+    QFETCH(QSize, to);
+    QFETCH(int, bpp);
+    freeimage::Bitmap source = noise(from.width(), from.height(), bpp, quint32(from.width() * 7 + bpp));
+    FreeImage_SetDotsPerMeterX(source.get(), 2835);
+    freeimage::Bitmap theirs = freeimage::Rescale(source.get(), to.width(), to.height(), FILTER_BSPLINE);
+    freeimage::Bitmap ours = freeimage::RescaleBSpline(source.get(), to.width(), to.height());
+    QVERIFY(theirs && ours);
+    QVERIFY(sameBytes(ours.get(), theirs.get()));
+    QCOMPARE(FreeImage_GetDotsPerMeterX(ours.get()), 2835u);
+  }
+
+  void compositeMatchesTheLibrary() {
+    freeimage::Bitmap source = noise(517, 300, 32, 5);
+    RGBQUAD white{255, 255, 255, 0};
+    freeimage::Bitmap theirs(FreeImage_Composite(source.get(), FALSE, &white, nullptr));
+    freeimage::Bitmap ours = freeimage::CompositeOnWhite(source.get());
+    QVERIFY(theirs && ours);
+    QVERIFY(sameBytes(ours.get(), theirs.get()));
   }
 
   void bombHeaderIsRefusedBeforeDecoding() {

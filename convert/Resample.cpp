@@ -1,0 +1,247 @@
+#include "convert/Resample.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+namespace freeimage {
+namespace {
+
+double bspline(double x) {
+  x = std::fabs(x);
+  if (x < 1) return (4 + x * x * (-6 + 3 * x)) / 6;
+  if (x < 2) {
+    const double t = 2 - x;
+    return t * t * t / 6;
+  }
+  return 0;
+}
+
+// Which source pixels make each output pixel, and with what weights, along
+// one direction. Every output pixel gets the same number of taps: shorter
+// windows are padded with zero weights, and adding a zero product leaves a
+// sum of non-negative terms exactly as it was.
+struct Contributions {
+  int taps = 0;
+  std::vector<int> first;       // first source pixel of each output pixel
+  std::vector<double> weights;  // `taps` weights per output pixel
+  const double* weightsOf(int out) const { return weights.data() + size_t(out) * taps; }
+};
+
+Contributions contributions(int outSize, int inSize) {
+  const double filterWidth = 2;
+  const double scale = double(outSize) / double(inSize);
+  const double width = scale < 1.0 ? filterWidth / scale : filterWidth;
+  const double filterScale = scale < 1.0 ? scale : 1.0;
+  const int window = 2 * int(std::ceil(width)) + 1;
+  const double offset = 0.5 / scale;
+
+  std::vector<int> left(outSize), count(outSize);
+  std::vector<double> raw(size_t(outSize) * window);
+  int taps = 1;
+  for (int u = 0; u < outSize; ++u) {
+    const double center = double(u) / scale + offset;
+    const int from = std::max(0, int(center - width + 0.5));
+    int to = std::min(int(center + width + 0.5), inSize);
+    double* w = raw.data() + size_t(u) * window;
+    double total = 0;
+    for (int s = from; s < to; ++s) {
+      w[s - from] = filterScale * bspline(filterScale * (double(s) + 0.5 - center));
+      total += w[s - from];
+    }
+    if (total > 0 && total != 1)
+      for (int s = from; s < to; ++s) w[s - from] /= total;
+    while (to > from && w[to - from - 1] == 0) --to;  // zero weights at the right end
+    left[u] = from;
+    count[u] = to - from;
+    taps = std::max(taps, to - from);
+  }
+
+  Contributions result;
+  result.taps = std::min(taps, inSize);
+  result.first.resize(outSize);
+  result.weights.assign(size_t(outSize) * result.taps, 0.0);
+  for (int u = 0; u < outSize; ++u) {
+    const int first = std::min(left[u], inSize - result.taps);
+    result.first[u] = first;
+    std::copy_n(raw.data() + size_t(u) * window, count[u],
+                result.weights.data() + size_t(u) * result.taps + (left[u] - first));
+  }
+  return result;
+}
+
+inline uint8_t toByte(double value) { return uint8_t(std::clamp(int(value + 0.5), 0, 255)); }
+
+// A plane of bytes: `rows` rows of `pitch` bytes, as the library lays out a
+// bitmap (row 0 is its scan line 0) or as our own intermediate buffer.
+struct Plane {
+  const uint8_t* bits;
+  size_t pitch;
+};
+struct MutablePlane {
+  uint8_t* bits;
+  size_t pitch;
+};
+
+// Along each row. The row is first widened to doubles, one pixel per four
+// lanes (blue, green, red, unused), so that a pixel's three sums advance
+// together in two vector registers; four output pixels are worked out at
+// once so that their sums, each in its own order, do not wait on one
+// another.
+using Pair = double __attribute__((vector_size(16)));
+
+template <int Channels>
+void filterRows(Plane in, int rows, MutablePlane out, int outWidth, const Contributions& k) {
+  constexpr int Block = 4;
+  const int taps = k.taps;
+  const int inWidth = k.first.empty() ? 0 : k.first.back() + taps;
+  std::vector<Pair> wide(size_t(inWidth) * 2);
+  for (int y = 0; y < rows; ++y) {
+    const uint8_t* src = in.bits + size_t(y) * in.pitch;
+    uint8_t* dst = out.bits + size_t(y) * out.pitch;
+    for (int x = 0; x < inWidth; ++x) {
+      const uint8_t* p = src + size_t(x) * Channels;
+      wide[2 * x] = Pair{double(p[0]), Channels > 1 ? double(p[1]) : 0.0};
+      wide[2 * x + 1] = Pair{Channels > 2 ? double(p[2]) : 0.0, 0.0};
+    }
+    auto store = [&](int x, Pair low, Pair high) {
+      uint8_t* d = dst + size_t(x) * Channels;
+      d[0] = toByte(low[0]);
+      if constexpr (Channels > 1) d[1] = toByte(low[1]);
+      if constexpr (Channels > 2) d[2] = toByte(high[0]);
+    };
+    int x = 0;
+    for (; x + Block <= outWidth; x += Block) {
+      Pair low[Block] = {}, high[Block] = {};
+      const Pair* p[Block];
+      const double* w[Block];
+#pragma GCC unroll 4
+      for (int b = 0; b < Block; ++b) {
+        p[b] = wide.data() + size_t(k.first[x + b]) * 2;
+        w[b] = k.weightsOf(x + b);
+      }
+      for (int i = 0; i < taps; ++i)
+#pragma GCC unroll 4
+        for (int b = 0; b < Block; ++b) {
+          const Pair weight = Pair{w[b][i], w[b][i]};
+          low[b] += weight * p[b][2 * i];
+          if constexpr (Channels > 2) high[b] += weight * p[b][2 * i + 1];
+        }
+      for (int b = 0; b < Block; ++b) store(x + b, low[b], high[b]);
+    }
+    for (; x < outWidth; ++x) {
+      Pair low = {}, high = {};
+      const Pair* p = wide.data() + size_t(k.first[x]) * 2;
+      const double* w = k.weightsOf(x);
+      for (int i = 0; i < taps; ++i) {
+        const Pair weight = Pair{w[i], w[i]};
+        low += weight * p[2 * i];
+        high += weight * p[2 * i + 1];
+      }
+      store(x, low, high);
+    }
+  }
+}
+
+// Down the columns, a whole row of sums at a time: the inner loop runs
+// along memory and the compiler spreads it over vector lanes, each lane
+// still adding its own column's terms in order.
+void filterColumns(Plane in, int rowBytes, MutablePlane out, int outHeight, const Contributions& k) {
+  std::vector<double> sum(rowBytes);
+  for (int y = 0; y < outHeight; ++y) {
+    std::fill(sum.begin(), sum.end(), 0.0);
+    const double* w = k.weightsOf(y);
+    for (int i = 0; i < k.taps; ++i) {
+      const uint8_t* src = in.bits + size_t(k.first[y] + i) * in.pitch;
+      const double weight = w[i];
+      for (int j = 0; j < rowBytes; ++j) sum[j] += weight * double(src[j]);
+    }
+    uint8_t* dst = out.bits + size_t(y) * out.pitch;
+    for (int j = 0; j < rowBytes; ++j) dst[j] = toByte(sum[j]);
+  }
+}
+
+Plane planeOf(FIBITMAP* dib) { return {FreeImage_GetBits(dib), FreeImage_GetPitch(dib)}; }
+MutablePlane mutablePlaneOf(FIBITMAP* dib) { return {FreeImage_GetBits(dib), FreeImage_GetPitch(dib)}; }
+
+template <int Channels>
+void rescale(FIBITMAP* source, FIBITMAP* target) {
+  const int inWidth = int(FreeImage_GetWidth(source)), inHeight = int(FreeImage_GetHeight(source));
+  const int outWidth = int(FreeImage_GetWidth(target)), outHeight = int(FreeImage_GetHeight(target));
+  const Plane in = planeOf(source);
+  const MutablePlane out = mutablePlaneOf(target);
+  // The library narrows first when the width shrinks, otherwise it
+  // resamples the columns first; the byte rounding in between depends on it.
+  if (outWidth <= inWidth) {
+    if (inHeight == outHeight) {
+      filterRows<Channels>(in, inHeight, out, outWidth, contributions(outWidth, inWidth));
+      return;
+    }
+    const size_t pitch = size_t(outWidth) * Channels;
+    std::vector<uint8_t> between(pitch * inHeight);
+    if (inWidth != outWidth)
+      filterRows<Channels>(in, inHeight, {between.data(), pitch}, outWidth, contributions(outWidth, inWidth));
+    const Plane middle = inWidth != outWidth ? Plane{between.data(), pitch} : in;
+    filterColumns(middle, int(pitch), out, outHeight, contributions(outHeight, inHeight));
+  } else {
+    if (inHeight == outHeight) {
+      filterRows<Channels>(in, inHeight, out, outWidth, contributions(outWidth, inWidth));
+      return;
+    }
+    const size_t pitch = size_t(inWidth) * Channels;
+    std::vector<uint8_t> between(pitch * outHeight);
+    filterColumns(in, int(pitch), {between.data(), pitch}, outHeight, contributions(outHeight, inHeight));
+    filterRows<Channels>({between.data(), pitch}, outHeight, out, outWidth, contributions(outWidth, inWidth));
+  }
+}
+
+bool isPlainGrey(FIBITMAP* dib) {
+  return FreeImage_GetBPP(dib) == 8 && FreeImage_GetColorType(dib) == FIC_MINISBLACK &&
+         !FreeImage_IsTransparent(dib);
+}
+
+}  // namespace
+
+Bitmap RescaleBSpline(FIBITMAP* dib, int width, int height) {
+  if (!dib || !FreeImage_HasPixels(dib) || width <= 0 || height <= 0) return Rescale(dib, width, height);
+  const bool colour = FreeImage_GetBPP(dib) == 24;
+  if (FreeImage_GetImageType(dib) != FIT_BITMAP || !(colour || isPlainGrey(dib)))
+    return Rescale(dib, width, height);
+  const int inWidth = int(FreeImage_GetWidth(dib)), inHeight = int(FreeImage_GetHeight(dib));
+  if (width == inWidth && height == inHeight) return Rescale(dib, width, height);  // the library copies
+
+  Bitmap result(FreeImage_AllocateT(FIT_BITMAP, width, height, colour ? 24 : 8, 0, 0, 0));
+  if (!result) return nullptr;
+  if (colour)
+    rescale<3>(dib, result.get());
+  else
+    rescale<1>(dib, result.get());
+  FreeImage_CloneMetadata(result.get(), dib);
+  return result;
+}
+
+Bitmap CompositeOnWhite(FIBITMAP* dib) {
+  if (!dib || !FreeImage_HasPixels(dib) || FreeImage_GetImageType(dib) != FIT_BITMAP ||
+      FreeImage_GetBPP(dib) != 32)
+    return nullptr;
+  const unsigned width = FreeImage_GetWidth(dib), height = FreeImage_GetHeight(dib);
+  Bitmap result(FreeImage_Allocate(int(width), int(height), 24, FI_RGBA_RED_MASK, FI_RGBA_GREEN_MASK,
+                                   FI_RGBA_BLUE_MASK));
+  if (!result) return nullptr;
+  for (unsigned y = 0; y < height; ++y) {
+    const uint8_t* src = FreeImage_GetScanLine(dib, int(y));
+    uint8_t* dst = FreeImage_GetScanLine(result.get(), int(y));
+    for (unsigned x = 0; x < width; ++x, src += 4, dst += 3) {
+      // The library's blend: a weighted sum shifted down by 8, not divided
+      // by 255, so that the bytes match its own.
+      const unsigned alpha = src[FI_RGBA_ALPHA], rest = 255 - alpha;
+      for (int c : {FI_RGBA_BLUE, FI_RGBA_GREEN, FI_RGBA_RED})
+        dst[c] = alpha == 255 ? src[c] : alpha == 0 ? 255 : uint8_t((alpha * src[c] + rest * 255) >> 8);
+    }
+  }
+  FreeImage_CloneMetadata(result.get(), dib);
+  return result;
+}
+
+}  // namespace freeimage
