@@ -55,11 +55,13 @@ QString createTempIn(const QString& folder, int* error) {
 // The rescale works on 24-bit colour or 8-bit grey. Everything else is
 // brought to 24 bits first, so that transparency is composited onto white
 // before it is resampled rather than bleeding its hidden colours into the
-// edges.
+// edges. The depth is looked at first: for 32 bits the library answers
+// "transparent?" by reading every pixel's alpha.
 bool rescalesAsIs(FIBITMAP* dib) {
-  if (FreeImage_GetImageType(dib) != FIT_BITMAP || FreeImage_IsTransparent(dib)) return false;
+  if (FreeImage_GetImageType(dib) != FIT_BITMAP) return false;
   const unsigned bpp = FreeImage_GetBPP(dib);
-  return bpp == 24 || (bpp == 8 && FreeImage_GetColorType(dib) == FIC_MINISBLACK);
+  if (bpp == 24) return true;
+  return bpp == 8 && !FreeImage_IsTransparent(dib) && FreeImage_GetColorType(dib) == FIC_MINISBLACK;
 }
 
 QString libraryReason(const QString& fallback) {

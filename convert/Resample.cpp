@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #if defined(__x86_64__)
 #include <immintrin.h>
 #endif
@@ -199,28 +200,21 @@ void rescale(FIBITMAP* source, FIBITMAP* target) {
   const int outWidth = int(FreeImage_GetWidth(target)), outHeight = int(FreeImage_GetHeight(target));
   const Plane in = planeOf(source);
   const MutablePlane out = mutablePlaneOf(target);
+  if (inHeight == outHeight) return filterRows(in, Channels, inHeight, out, outWidth, contributions(outWidth, inWidth));
+  if (inWidth == outWidth)
+    return filterColumns(in, inWidth * Channels, out, outHeight, contributions(outHeight, inHeight));
   // The library narrows first when the width shrinks, otherwise it
   // resamples the columns first; the byte rounding in between depends on it.
   if (outWidth <= inWidth) {
-    if (inHeight == outHeight) {
-      filterRows(in, Channels, inHeight, out, outWidth, contributions(outWidth, inWidth));
-      return;
-    }
     const size_t pitch = size_t(outWidth) * Channels;
-    std::vector<uint8_t> between(pitch * inHeight);
-    if (inWidth != outWidth)
-      filterRows(in, Channels, inHeight, {between.data(), pitch}, outWidth, contributions(outWidth, inWidth));
-    const Plane middle = inWidth != outWidth ? Plane{between.data(), pitch} : in;
-    filterColumns(middle, int(pitch), out, outHeight, contributions(outHeight, inHeight));
+    const auto between = std::make_unique_for_overwrite<uint8_t[]>(pitch * inHeight);
+    filterRows(in, Channels, inHeight, {between.get(), pitch}, outWidth, contributions(outWidth, inWidth));
+    filterColumns({between.get(), pitch}, int(pitch), out, outHeight, contributions(outHeight, inHeight));
   } else {
-    if (inHeight == outHeight) {
-      filterRows(in, Channels, inHeight, out, outWidth, contributions(outWidth, inWidth));
-      return;
-    }
     const size_t pitch = size_t(inWidth) * Channels;
-    std::vector<uint8_t> between(pitch * outHeight);
-    filterColumns(in, int(pitch), {between.data(), pitch}, outHeight, contributions(outHeight, inHeight));
-    filterRows({between.data(), pitch}, Channels, outHeight, out, outWidth, contributions(outWidth, inWidth));
+    const auto between = std::make_unique_for_overwrite<uint8_t[]>(pitch * outHeight);
+    filterColumns(in, int(pitch), {between.get(), pitch}, outHeight, contributions(outHeight, inHeight));
+    filterRows({between.get(), pitch}, Channels, outHeight, out, outWidth, contributions(outWidth, inWidth));
   }
 }
 
