@@ -143,7 +143,7 @@ void filterRows(Plane in, int channels, int rows, MutablePlane out, int outWidth
     const uint8_t* src = in.bits + size_t(y) * in.pitch;
     uint8_t* dst = out.bits + size_t(y) * out.pitch;
     widen(src, channels, wide, inWidth);
-    auto store = [&](int x, Lanes sum) {
+    auto store = [&](int x, const Lanes& sum) {
       uint8_t* d = dst + size_t(x) * channels;
       for (int c = 0; c < channels; ++c) d[c] = toByte(sum[c]);
     };
