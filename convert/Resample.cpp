@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <new>
 #if defined(__x86_64__)
 #include <immintrin.h>
 #endif
@@ -235,10 +236,17 @@ Bitmap RescaleBSpline(FIBITMAP* dib, int width, int height) {
 
   Bitmap result(FreeImage_AllocateT(FIT_BITMAP, width, height, colour ? 24 : 8, 0, 0, 0));
   if (!result) return nullptr;
-  if (colour)
-    rescale<3>(dib, result.get());
-  else
-    rescale<1>(dib, result.get());
+  // A picture millions of pixels wide and a few high needs weight tables
+  // of gigabytes, here as in the library (which would not survive it).
+  // Such a picture cannot be rescaled; the worker goes on.
+  try {
+    if (colour)
+      rescale<3>(dib, result.get());
+    else
+      rescale<1>(dib, result.get());
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
   FreeImage_CloneMetadata(result.get(), dib);
   return result;
 }
