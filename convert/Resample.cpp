@@ -65,7 +65,7 @@ Contributions contributions(int outSize, int inSize) {
   }
 
   Contributions result;
-  result.taps = std::min(taps, inSize);
+  result.taps = taps;
   result.first.resize(outSize);
   result.weights.assign(size_t(outSize) * result.taps, 0.0);
   for (int u = 0; u < outSize; ++u) {
@@ -79,8 +79,8 @@ Contributions contributions(int outSize, int inSize) {
 
 inline uint8_t toByte(double value) { return uint8_t(std::clamp(int(value + 0.5), 0, 255)); }
 
-// A plane of bytes: `rows` rows of `pitch` bytes, as the library lays out a
-// bitmap (row 0 is its scan line 0) or as our own intermediate buffer.
+// Rows of bytes `pitch` apart: a bitmap as the library lays it out (row 0
+// is its scan line 0), or our buffer between the two passes.
 struct Plane {
   const uint8_t* bits;
   size_t pitch;
@@ -98,10 +98,8 @@ struct MutablePlane {
 #define DIMENZO_VECTOR_CLONES
 #endif
 
-// Along each row. The row is first widened to doubles, one pixel per four
-// lanes (blue, green, red, unused), so that a pixel's sums advance
-// together; four output pixels are worked out at once so that their sums,
-// each in its own order, do not wait on one another.
+// One pixel as doubles: blue, green, red and an unused lane (grey, and
+// three unused), so that a pixel's sums advance together.
 using Lanes = double __attribute__((vector_size(32), aligned(8), may_alias));
 
 void widenBytes(const uint8_t* src, int channels, Lanes* wide, int width, int from) {
@@ -133,6 +131,9 @@ __attribute__((target("default"))) void widen(const uint8_t* src, int channels, 
 void widen(const uint8_t* src, int channels, Lanes* wide, int width) { widenBytes(src, channels, wide, width, 0); }
 #endif
 
+// Along each row. The row is first widened to doubles; four output pixels
+// are worked out at once so that their sums, each in its own order, do not
+// wait on one another.
 DIMENZO_VECTOR_CLONES
 void filterRows(Plane in, int channels, int rows, MutablePlane out, int outWidth, const Contributions& k) {
   constexpr int Block = 4;
