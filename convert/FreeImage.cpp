@@ -43,19 +43,13 @@ long DLL_CALLCONV tellFile(fi_handle handle) { return std::ftell(static_cast<FIL
 
 FreeImageIO fileIo() { return FreeImageIO{readFile, writeFile, seekFile, tellFile}; }
 
-Bitmap compositeOnWhite(FIBITMAP* dib) {
-  if (Bitmap quick = CompositeOnWhite(dib)) return quick;
-  RGBQUAD white{255, 255, 255, 0};
-  return adopt(FreeImage_Composite(dib, FALSE, &white, nullptr));
-}
-
 // Bitmaps of the plain FIT_BITMAP kind: palettes, 16-bit packed, 24 and 32 bits.
 Bitmap standardToRgb24(FIBITMAP* dib) {
   const unsigned bpp = FreeImage_GetBPP(dib);
   if (bpp == 32 || (bpp <= 8 && FreeImage_IsTransparent(dib))) {
-    if (bpp == 32) return compositeOnWhite(dib);
+    if (bpp == 32) return CompositeOnWhite(dib);
     Bitmap rgba = adopt(FreeImage_ConvertTo32Bits(dib));
-    return rgba ? compositeOnWhite(rgba.get()) : nullptr;
+    return rgba ? CompositeOnWhite(rgba.get()) : nullptr;
   }
   return adopt(FreeImage_ConvertTo24Bits(dib));
 }
@@ -155,7 +149,7 @@ Bitmap ToRgb24(FIBITMAP* dib) {
       return adopt(FreeImage_ConvertTo24Bits(dib));
     case FIT_RGBA16: {
       Bitmap rgba = adopt(FreeImage_ConvertTo32Bits(dib));
-      return rgba ? compositeOnWhite(rgba.get()) : nullptr;
+      return rgba ? CompositeOnWhite(rgba.get()) : nullptr;
     }
     case FIT_UINT16: {
       // A straight 16-to-8 reduction keeps the picture's tones; the library's
