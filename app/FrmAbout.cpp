@@ -1,6 +1,7 @@
 #include "app/FrmAbout.h"
 
 #include "app/FrmMain.h"
+#include "app/Layout.h"
 #include "Version.h"
 
 #include <QGroupBox>
@@ -12,17 +13,9 @@
 
 namespace {
 
-QRect twips(int left, int top, int width, int height) {
-  return QRect(left / 15, top / 15, width / 15, height / 15);
-}
-
-QLabel* label(QWidget* parent, const char* name, const QString& text, const QRect& geometry) {
-  auto* l = new QLabel(text, parent);
-  l->setObjectName(QString::fromUtf8(name));
-  l->setGeometry(geometry);
+QLabel* wrapped(QLabel* l) {
   l->setWordWrap(true);
   l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-  l->setAccessibleName(text);
   return l;
 }
 
@@ -52,30 +45,30 @@ FrmAbout::FrmAbout(QWidget* parent)
   Frame1->setObjectName(QStringLiteral("Frame1"));
   Frame1->setGeometry(twips(885, 90, 6105, 3930));
 
-  label(Frame1, "Label1",
+  wrapped(label(Frame1, "Label1",
         QStringLiteral("Dimenzo es un programa de reescalado de imágenes para web. Facilita la "
                        "conversión de practicamente todos los formatos de imagen al tamaño adecuado "
                        "para su web, sin usar un editor de imágenes complejo."),
-        twips(300, 420, 5610, 690));
-  label(Frame1, "Label2",
+        twips(300, 420, 5610, 690)));
+  wrapped(label(Frame1, "Label2",
         QStringLiteral("Éste programa usa la librería open source FreeImage, visite "
                        "freeimage.sourceforge.io"
                        "  para más información sobre dicha libería. FreeImage es usada bajo la "
                        "licencia FIPL (FreeImage Public Licence) en su versión 1.0. Podrá encontrar "
                        "una cópia junto a éste programa."),
-        twips(300, 1230, 5610, 870));
-  label(Frame1, "Label3",
+        twips(300, 1230, 5610, 870)));
+  wrapped(label(Frame1, "Label3",
         QStringLiteral("Dimenzo es un programa gratuito. Sus preguntas y sugerencias serán bien "
                        "recibidas en la dirección siguiente:"),
-        twips(300, 2235, 5610, 690));
-  QLabel* Label4 = label(Frame1, "Label4", QStringLiteral("contacto@talvera.example"),
-                         twips(300, 2940, 5640, 225));
+        twips(300, 2235, 5610, 690)));
+  QLabel* Label4 = wrapped(label(Frame1, "Label4", QStringLiteral("contacto@talvera.example"),
+                         twips(300, 2940, 5640, 225)));
   Label4->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
   paintBlue(Label4);
-  QLabel* Label5 = label(Frame1, "Label5", QStringLiteral("Visite el sítio oficial de Talvera S.C. en: "),
-                         twips(300, 3360, 2865, 255));
-  QLabel* Label6 = label(Frame1, "Label6", QStringLiteral("www.talvera.example"),
-                         twips(3120, 3360, 1335, 255));
+  QLabel* Label5 = wrapped(label(Frame1, "Label5", QStringLiteral("Visite el sítio oficial de Talvera S.C. en: "),
+                         twips(300, 3360, 2865, 255)));
+  QLabel* Label6 = wrapped(label(Frame1, "Label6", QStringLiteral("www.talvera.example"),
+                         twips(3120, 3360, 1335, 255)));
   // The address follows the sentence's closing blank and gets the width it
   // needs, which is more than the space drawn for it.
   const int after = Label5->x() + Label5->fontMetrics().horizontalAdvance(Label5->text());

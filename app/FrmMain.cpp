@@ -1,9 +1,11 @@
 #include "app/FrmMain.h"
 
-#include "app/AppError.h"
 #include "app/FrmAbout.h"
 #include "app/ImageList.h"
+#include "app/Layout.h"
 #include "app/ProgressBar.h"
+#include "convert/BatchRun.h"
+#include "convert/Failure.h"
 #include "queue/FrmMenu.h"
 #include "shell/Dialogs.h"
 
@@ -23,26 +25,6 @@
 
 namespace {
 
-// The layout is designed in twips; at 96 dpi a pixel is 15 of them. Qt's
-// high-DPI scaling takes the pixels from there.
-QRect twips(int left, int top, int width, int height) {
-  auto px = [](int t) { return (t >= 0 ? t + 7 : t - 7) / 15; };
-  return QRect(px(left), px(top), px(width), px(height));
-}
-
-template <class W>
-W* place(W* widget, const char* name, const QRect& geometry) {
-  widget->setObjectName(QString::fromUtf8(name));
-  widget->setGeometry(geometry);
-  return widget;
-}
-
-QLabel* label(QWidget* parent, const char* name, const QString& text, const QRect& geometry) {
-  auto* l = place(new QLabel(text, parent), name, geometry);
-  l->setAccessibleName(text);
-  return l;
-}
-
 QPushButton* button(QWidget* parent, const char* name, const QString& text,
                     const QRect& geometry, const QString& accessibleName) {
   auto* b = place(new QPushButton(text, parent), name, geometry);
@@ -59,10 +41,11 @@ QIcon programIcon() {
   return icon;
 }
 
-FrmMain::FrmMain(Dialogs& dialogs, QWidget* parent)
+FrmMain::FrmMain(Dialogs& dialogs, WorkerPool::Options workers, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
       dialogs_(dialogs),
+      workers_(std::move(workers)),
       picker_(dialogs) {
   setObjectName(QStringLiteral("FrmMain"));
   setWindowTitle(QStringLiteral("Dimenzo by Talvera S.C."));
@@ -210,6 +193,7 @@ void FrmMain::closeEvent(QCloseEvent* event) {
 
 void FrmMain::Form_Unload() {
   unloaded_ = true;
+  if (running_) running_->stop();
   // A scan may still be unwinding inside the menu window, so it is closed
   // here and destroyed with the main window.
   if (frmMenu_) frmMenu_->Unload();

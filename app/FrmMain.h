@@ -1,5 +1,6 @@
 #pragma once
 
+#include "convert/WorkerPool.h"
 #include "queue/mod_code.h"
 #include "shell/SHBrowseForFolder.h"
 
@@ -7,6 +8,7 @@
 
 #include <memory>
 
+class BatchRun;
 class Dialogs;
 class FrmMenu;
 class ImageList;
@@ -28,7 +30,8 @@ QIcon programIcon();
 class FrmMain : public QWidget {
   Q_OBJECT
  public:
-  explicit FrmMain(Dialogs& dialogs, QWidget* parent = nullptr);
+  // `workers` says how runs start their conversion workers.
+  explicit FrmMain(Dialogs& dialogs, WorkerPool::Options workers = {}, QWidget* parent = nullptr);
   ~FrmMain() override;
 
   // False when the load handler failed at start-up; the program must end.
@@ -72,10 +75,12 @@ class FrmMain : public QWidget {
 
   Dialogs& dialogs_;
   mod_code::ImageQueue queue_;
+  WorkerPool::Options workers_;
   FolderPicker picker_;
   std::unique_ptr<FrmMenu> frmMenu_;
   bool started_ = false;
   bool unloaded_ = false;
+  BatchRun* running_ = nullptr;  // the run in progress, if any
 
   QWidget* Shape1 = nullptr;
   QLabel* Image1 = nullptr;

@@ -22,10 +22,8 @@ ImageList::ImageList(QWidget* parent) : QListWidget(parent) {
   setDragDropMode(QAbstractItemView::DropOnly);
 }
 
-void ImageList::dragEnterEvent(QDragEnterEvent* event) {
-  if (localFiles(event->mimeData()).isEmpty()) return event->ignore();
-  event->acceptProposedAction();
-}
+// An enter event is a move event too.
+void ImageList::dragEnterEvent(QDragEnterEvent* event) { dragMoveEvent(event); }
 
 void ImageList::dragMoveEvent(QDragMoveEvent* event) {
   if (localFiles(event->mimeData()).isEmpty()) return event->ignore();

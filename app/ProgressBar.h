@@ -9,8 +9,6 @@ class ProgressBar : public QProgressBar {
  public:
   explicit ProgressBar(QWidget* parent = nullptr);
 
-  float Min() const { return min_; }
-  float Max() const { return max_; }
   float Value() const { return value_; }
   void setMin(float min);
   void setMax(float max);

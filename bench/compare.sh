@@ -17,6 +17,7 @@ if [ ${#need[@]} -gt 0 ]; then
 fi
 
 corpus=$(bench/fetch_corpus.sh)
+cmake -S . -B build -DDIMENZO_BENCH=ON >/dev/null
 cmake --build build --target convert_bench dimenzo-worker >/dev/null
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

@@ -1,6 +1,5 @@
-// Converts a folder of pictures the way the window's run does (the same
-// worker pool, results applied in queue order), without the window, and
-// reports the wall time, the peak memory of all Dimenzo processes together
+// Converts a folder of pictures with the window's own engine (BatchRun),
+// without the window, and reports the wall time, the peak memory of all Dimenzo processes together
 // and the longest pause of the event loop.
 //
 //   convert_bench SOURCE_FOLDER DESTINATION_FOLDER [WIDTHxHEIGHT] [--psnr | --resampler]
@@ -10,10 +9,12 @@
 // --resampler it times our B-spline rescale against the library's on every
 // picture and counts the bytes in which they differ.
 
+#include "convert/BatchRun.h"
 #include "convert/ConvertPicture.h"
+#include "convert/Pixels.h"
 #include "convert/Resample.h"
 #include "convert/RunMath.h"
-#include "convert/WorkerPool.h"
+#include "queue/mod_code.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -35,6 +36,20 @@ qint64 residentKb(qint64 pid) {
   return 0;
 }
 
+// This process and its children: the workers.
+qint64 residentKbOfAll() {
+  const qint64 self = QCoreApplication::applicationPid();
+  qint64 total = residentKb(self);
+  for (const QString& pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly)) continue;
+    const QByteArray line = stat.readAll();
+    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+    if (fields.size() > 1 && fields[1].toLongLong() == self) total += residentKb(pid.toLongLong());
+  }
+  return total;
+}
+
 double psnr(FIBITMAP* a, FIBITMAP* b) {
   const unsigned w = FreeImage_GetWidth(a), h = FreeImage_GetHeight(a);
   double squared = 0;
@@ -52,11 +67,10 @@ int comparePsnr(const QStringList& files, QSize size) {
   int compared = 0;
   for (const QString& file : files) {
     if (freeimage::GetFileType(file) != FIF_JPEG) continue;
-    QString reason;
-    freeimage::Bitmap reduced = rescalePicture(file, size, &reason, true);
-    freeimage::Bitmap full = rescalePicture(file, size, &reason, false);
+    Result<freeimage::Bitmap> reduced = rescalePicture(file, size, true);
+    Result<freeimage::Bitmap> full = rescalePicture(file, size, false);
     if (!reduced || !full) continue;
-    const double value = psnr(reduced.get(), full.get());
+    const double value = psnr(reduced->get(), full->get());
     worst = std::min(worst, value);
     ++compared;
     std::printf("%6.2f dB  %s\n", value, qPrintable(QFileInfo(file).fileName()));
@@ -124,31 +138,24 @@ int main(int argc, char* argv[]) {
   });
   ticker.start(5);
 
-  WorkerPool workers;
   qint64 peakKb = 0;
   QTimer sampler;
-  QObject::connect(&sampler, &QTimer::timeout, [&] {
-    qint64 total = residentKb(QCoreApplication::applicationPid());
-    for (qint64 pid : workers.workerPids()) total += residentKb(pid);
-    peakKb = std::max(peakKb, total);
-  });
+  QObject::connect(&sampler, &QTimer::timeout, [&] { peakKb = std::max(peakKb, residentKbOfAll()); });
   sampler.start(10);
 
-  const int last = int(files.size()) - 1;
-  auto requestFor = [&](int i) {
-    return ConvertRequest{files[i], destination.filePath(QFileInfo(files[i]).fileName()), QString(), size,
-                          jpegFlagsForQuality(1)};
-  };
+  mod_code::ImageQueue queue;
+  for (const QString& file : files) queue.append(file);
+  BatchRun run(queue, {destination.path() + QLatin1Char('/'), size, jpegFlagsForQuality(1), {}});
   int written = 0;
-  for (int i = 0; i <= last; ++i) {
-    ConvertResult result = *workers.nextInOrder(i, last, requestFor);
-    if (result.outcome == ConvertResult::Outcome::Written &&
-        commitOutput(result.tempPath, destination.filePath(QFileInfo(files[i]).fileName()), nullptr))
-      ++written;
-    QCoreApplication::processEvents();
-  }
+  auto tell = [](int, const QString& path, const QString& reason) {
+    std::printf("failed: %s: %s\n", qPrintable(path), qPrintable(reason));
+  };
+  run.run({.notRescaled = tell,
+           .progress = [](int, float) {},
+           .notWritten = tell,
+           .finished = [&](int done, int) { written = done; }});
   const double seconds = clock.nsecsElapsed() / 1e9;
-  std::printf("pictures: %d, written: %d, workers: %d\n", int(files.size()), written, workers.workerCount());
+  std::printf("pictures: %d, written: %d\n", int(files.size()), written);
   std::printf("wall time: %.2f s\n", seconds);
   std::printf("peak memory of all Dimenzo processes: %.0f MB\n", peakKb / 1024.0);
   std::printf("longest event-loop pause: %.1f ms\n", longestPause / 1e6);

@@ -10,7 +10,7 @@
 
 #include "app/FrmMain.h"
 #include "queue/FrmMenu.h"
-#include "shell/Dialogs.h"
+#include "shell/ScriptedDialogs.h"
 
 #include <FreeImage.h>
 
@@ -28,15 +28,6 @@
 #include <memory>
 
 namespace {
-
-class AnsweringDialogs : public Dialogs {
- public:
-  QString folder;
-  int messages = 0;
-  void MsgBox(QWidget*, const QString&, int, const QString&) override { ++messages; }
-  QString GetOpenFileName(QWidget*, const QString&, const QString&, const QString&) override { return {}; }
-  QString GetFolder(QWidget*, const QString&, const QString&) override { return folder; }
-};
 
 void buildTree(const QString& root, int files, int pictures) {
   std::unique_ptr<FIBITMAP, decltype(&FreeImage_Unload)> dib(FreeImage_Allocate(32, 24, 24), FreeImage_Unload);
@@ -66,8 +57,8 @@ int main(int argc, char* argv[]) {
   QTemporaryDir root;
   buildTree(root.path(), files, pictures);
 
-  AnsweringDialogs dialogs;
-  dialogs.folder = root.path();
+  ScriptedDialogs dialogs;
+  dialogs.folderAnswers.append(root.path());
   FrmMain window(dialogs);
   window.show();
   window.BtnAdd_Click();
@@ -91,7 +82,7 @@ int main(int argc, char* argv[]) {
   const double seconds = clock.nsecsElapsed() / 1e9;
 
   std::printf("files: %d, pictures queued: %d, messages: %d\n", files, window.queue().ImageCount(),
-              dialogs.messages);
+              int(dialogs.messages.size()));
   std::printf("scan: %.2f s, %.0f files/s\n", seconds, files / seconds);
   qint64 previous = 0;
   for (int q = 0; q < quarterEnds.size(); ++q) {

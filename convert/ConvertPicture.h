@@ -1,5 +1,6 @@
 #pragma once
 
+#include "convert/Failure.h"
 #include "convert/FreeImage.h"
 
 #include <QSize>
@@ -27,6 +28,9 @@ struct ConvertResult {
   Outcome outcome = Outcome::NotRescaled;
   QString reason;    // why, in Spanish, when not Written
   QString tempPath;  // a finished JPEG beside outputPath, when Written
+
+  static ConvertResult written(const QString& tempPath) { return {Outcome::Written, QString(), tempPath}; }
+  static ConvertResult failed(Outcome outcome, const QString& reason) { return {outcome, reason, QString()}; }
 };
 
 // Pictures whose header claims more pixels than this are refused before
@@ -38,25 +42,9 @@ inline constexpr qint64 MaxPicturePixels = 178'956'970;
 // eighth of its size when `reducedDecode` is on, as long as the resampling
 // still reduces it at least twice in each direction. `onSize` hears the
 // picture's size as soon as its header is read.
-freeimage::Bitmap rescalePicture(const QString& source, QSize size, QString* reason,
-                                 bool reducedDecode = true,
-                                 const std::function<void(QSize)>& onSize = {});
+Result<freeimage::Bitmap> rescalePicture(const QString& source, QSize size, bool reducedDecode = true,
+                                         const std::function<void(QSize)>& onSize = {});
 
 // Reads, rescales and encodes the picture into a temporary file beside the
 // output. Nothing at outputPath is touched; on failure no temporary is left.
-ConvertResult convertPicture(const ConvertRequest& request,
-                             const std::function<void(QSize)>& onSize = {});
-
-// An empty file of a unique name beside the output, to write it into;
-// "" and the reason when the folder does not allow it.
-QString createOutputTemp(const QString& outputPath, QString* reason);
-
-// Puts a finished temporary file in place of the output in one step. On
-// failure the temporary is removed and whatever stood at outputPath stays.
-bool commitOutput(const QString& tempPath, const QString& outputPath, QString* reason);
-
-// Removes a temporary file that will not be committed.
-void discardOutput(const QString& tempPath);
-
-// Whether pictures can be written into this folder; "" if so, else why.
-QString checkWritableFolder(const QString& folder);
+ConvertResult convertPicture(const ConvertRequest& request, const std::function<void(QSize)>& onSize = {});

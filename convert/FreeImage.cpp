@@ -1,7 +1,5 @@
 #include "convert/FreeImage.h"
 
-#include "convert/Resample.h"
-
 #include <QFile>
 
 #include <cerrno>
@@ -42,17 +40,6 @@ int DLL_CALLCONV seekFile(fi_handle handle, long offset, int origin) {
 long DLL_CALLCONV tellFile(fi_handle handle) { return std::ftell(static_cast<FILE*>(handle)); }
 
 FreeImageIO fileIo() { return FreeImageIO{readFile, writeFile, seekFile, tellFile}; }
-
-// Bitmaps of the plain FIT_BITMAP kind: palettes, 16-bit packed, 24 and 32 bits.
-Bitmap standardToRgb24(FIBITMAP* dib) {
-  const unsigned bpp = FreeImage_GetBPP(dib);
-  if (bpp == 32 || (bpp <= 8 && FreeImage_IsTransparent(dib))) {
-    if (bpp == 32) return CompositeOnWhite(dib);
-    Bitmap rgba = adopt(FreeImage_ConvertTo32Bits(dib));
-    return rgba ? CompositeOnWhite(rgba.get()) : nullptr;
-  }
-  return adopt(FreeImage_ConvertTo24Bits(dib));
-}
 
 // The size in a JPEG's frame header. The library's header-only load of a
 // progressive JPEG reads and decodes every scan, as long as a full load;
@@ -137,41 +124,6 @@ std::optional<QSize> ProbeSize(FREE_IMAGE_FORMAT fif, const QString& file) {
   Bitmap header = Load(fif, file, FIF_LOAD_NOPIXELS);
   if (!header) return std::nullopt;
   return QSize(int(FreeImage_GetWidth(header.get())), int(FreeImage_GetHeight(header.get())));
-}
-
-Bitmap ToRgb24(FIBITMAP* dib) {
-  prepare();
-  if (!dib || !FreeImage_HasPixels(dib)) return nullptr;
-  switch (FreeImage_GetImageType(dib)) {
-    case FIT_BITMAP:
-      return standardToRgb24(dib);
-    case FIT_RGB16:
-      return adopt(FreeImage_ConvertTo24Bits(dib));
-    case FIT_RGBA16: {
-      Bitmap rgba = adopt(FreeImage_ConvertTo32Bits(dib));
-      return rgba ? CompositeOnWhite(rgba.get()) : nullptr;
-    }
-    case FIT_UINT16: {
-      // A straight 16-to-8 reduction keeps the picture's tones; the library's
-      // "standard type" conversion would stretch them to the full range.
-      Bitmap grey = adopt(FreeImage_ConvertTo8Bits(dib));
-      return grey ? adopt(FreeImage_ConvertTo24Bits(grey.get())) : nullptr;
-    }
-    case FIT_RGBF:
-    case FIT_RGBAF: {
-      Bitmap mapped = adopt(FreeImage_ToneMapping(dib, FITMO_DRAGO03));
-      return mapped ? standardToRgb24(mapped.get()) : nullptr;
-    }
-    case FIT_FLOAT: {
-      Bitmap mapped = adopt(FreeImage_ToneMapping(dib, FITMO_DRAGO03));
-      if (!mapped) mapped = adopt(FreeImage_ConvertToStandardType(dib, TRUE));
-      return mapped ? standardToRgb24(mapped.get()) : nullptr;
-    }
-    default: {
-      Bitmap standard = adopt(FreeImage_ConvertToStandardType(dib, TRUE));
-      return standard ? standardToRgb24(standard.get()) : nullptr;
-    }
-  }
 }
 
 QString LastMessage() { return lastMessage; }

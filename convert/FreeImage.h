@@ -40,11 +40,6 @@ bool Save(FREE_IMAGE_FORMAT fif, FIBITMAP* dib, const QString& file, int flags);
 // cannot be read.
 std::optional<QSize> ProbeSize(FREE_IMAGE_FORMAT fif, const QString& file);
 
-// Any bitmap the library can hold, as 24-bit RGB: transparency composited
-// onto white, deep and floating-point pixels brought down to 8 bits per
-// channel. Null only when the library cannot convert it.
-Bitmap ToRgb24(FIBITMAP* dib);
-
 // The library's last diagnostic on this thread, cleared by each call above.
 QString LastMessage();
 

@@ -252,27 +252,4 @@ Bitmap RescaleBSpline(FIBITMAP* dib, int width, int height) {
   return result;
 }
 
-Bitmap CompositeOnWhite(FIBITMAP* dib) {
-  if (!dib || !FreeImage_HasPixels(dib) || FreeImage_GetImageType(dib) != FIT_BITMAP ||
-      FreeImage_GetBPP(dib) != 32)
-    return nullptr;
-  const unsigned width = FreeImage_GetWidth(dib), height = FreeImage_GetHeight(dib);
-  Bitmap result(FreeImage_Allocate(int(width), int(height), 24, FI_RGBA_RED_MASK, FI_RGBA_GREEN_MASK,
-                                   FI_RGBA_BLUE_MASK));
-  if (!result) return nullptr;
-  for (unsigned y = 0; y < height; ++y) {
-    const uint8_t* src = FreeImage_GetScanLine(dib, int(y));
-    uint8_t* dst = FreeImage_GetScanLine(result.get(), int(y));
-    for (unsigned x = 0; x < width; ++x, src += 4, dst += 3) {
-      // The library's blend: a weighted sum shifted down by 8, not divided
-      // by 255, so that the bytes match its own.
-      const unsigned alpha = src[FI_RGBA_ALPHA], rest = 255 - alpha;
-      for (int c : {FI_RGBA_BLUE, FI_RGBA_GREEN, FI_RGBA_RED})
-        dst[c] = alpha == 255 ? src[c] : alpha == 0 ? 255 : uint8_t((alpha * src[c] + rest * 255) >> 8);
-    }
-  }
-  FreeImage_CloneMetadata(result.get(), dib);
-  return result;
-}
-
 }  // namespace freeimage

@@ -20,9 +20,4 @@ namespace freeimage {
 // is handed to the library.
 Bitmap RescaleBSpline(FIBITMAP* dib, int width, int height);
 
-// The library's composite of a 32-bit bitmap onto white, byte for byte;
-// the library builds it through a generic loop about ten times slower.
-// Null for any other kind of bitmap.
-Bitmap CompositeOnWhite(FIBITMAP* dib);
-
 }  // namespace freeimage

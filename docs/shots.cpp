@@ -5,7 +5,7 @@
 
 #include "app/FrmAbout.h"
 #include "app/FrmMain.h"
-#include "shell/Dialogs.h"
+#include "shell/ScriptedDialogs.h"
 
 #include <FreeImage.h>
 
@@ -19,12 +19,6 @@
 #include <memory>
 
 namespace {
-class ChosenFolder : public QtDialogs {
- public:
-  QString folder;
-  QString GetFolder(QWidget*, const QString&, const QString&) override { return folder; }
-};
-
 void printGeometry(QWidget* w) {
   const QRect r = w->frameGeometry();
   std::printf("%dx%d+%d+%d\n", r.width(), r.height(), r.x(), r.y());
@@ -37,8 +31,8 @@ int main(int argc, char* argv[]) {
   const bool about = argc > 1 && qstrcmp(argv[1], "about") == 0;
 
   QTemporaryDir dir;
-  ChosenFolder dialogs;
-  dialogs.folder = QStringLiteral("/home/ana/Imágenes/web");
+  ScriptedDialogs dialogs;
+  dialogs.folderAnswers.append(QStringLiteral("/home/ana/Imágenes/web"));
   FrmMain window(dialogs);
   window.show();
   window.BtnDirectorioDestino_Click();

@@ -1,7 +1,7 @@
 #include "queue/FrmMenu.h"
 
-#include "app/AppError.h"
 #include "app/FrmMain.h"
+#include "convert/Failure.h"
 #include "queue/Paths.h"
 #include "shell/Dialogs.h"
 #include "shell/SHBrowseForFolder.h"
@@ -54,11 +54,10 @@ void FrmMenu::mnDirectorio_Click() {
   if (!id || !QFileInfo(folder).isDir())
     throw AppError(QStringLiteral("No se encuentra la carpeta %1").arg(folder));
   std::set<FolderId> visited{*id};
-  get_files(folder, QStringLiteral("*.*"), true, visited);
+  get_files(folder, visited);
 }
 
-void FrmMenu::get_files(const QString& tfolder, const QString& extn, bool recurse,
-                        std::set<FolderId>& visited) {
+void FrmMenu::get_files(const QString& tfolder, std::set<FolderId>& visited) {
   try {
     if (tfolder.isEmpty()) return;
     const FolderListing listing = listFolder(tfolder);
@@ -69,11 +68,10 @@ void FrmMenu::get_files(const QString& tfolder, const QString& extn, bool recurs
       QCoreApplication::processEvents();
       if (owner_.unloaded()) return;
     }
-    if (!recurse) return;
     for (const QString& subfolder : listing.subfolders) {
       const std::optional<FolderId> id = folderId(subfolder);
       if (id && !visited.insert(*id).second) continue;
-      get_files(subfolder, extn, true, visited);
+      get_files(subfolder, visited);
       if (owner_.unloaded()) return;
     }
   } catch (const std::exception& error) {

@@ -1,6 +1,6 @@
 #include "queue/Paths.h"
 
-#include "app/AppError.h"
+#include "convert/Failure.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
 #include "queue/mod_code.h"
 
-#include "app/AppError.h"
+#include "convert/Failure.h"
 #include "convert/FreeImage.h"
 #include "queue/Paths.h"
 

@@ -1,8 +1,9 @@
 #pragma once
 
-#include <FreeImage.h>
+#include "convert/FreeImage.h"
 
-#include <QColor>
+#include <QList>
+#include <QRgb>
 #include <QSize>
 #include <QString>
 
@@ -10,21 +11,18 @@
 namespace pictures {
 
 enum class Kind {
-  Rgb24,       // plain colour
-  Rgba32,      // colour with an alpha channel: left half opaque red, right half transparent
+  Rgb24,        // a colour ramp
+  Rgba32,       // left half opaque red; right half transparent, hiding green
   Grey8,
-  Palette8,
-  Rgb48,       // 16 bits per channel
+  Palette8,     // left half red; right half a transparent entry hiding black
+  Rgb48,        // 16 bits per channel
   Grey16,
-  RgbFloat,    // floating point, as HDR and EXR hold
+  RgbFloat,     // floating point, as HDR and EXR hold
 };
 
+freeimage::Bitmap make(QSize size, Kind kind = Kind::Rgb24);
 // Writes a picture of the given size, kind and format; false if the library refused.
-bool make(const QString& path, QSize size, FREE_IMAGE_FORMAT format = FIF_PNG,
-          Kind kind = Kind::Rgb24);
-
-// A small PNG whose header claims the given size; its pixels are not there.
-void makeBombHeader(const QString& path, QSize claimed);
+bool make(const QString& path, QSize size, FREE_IMAGE_FORMAT format = FIF_PNG, Kind kind = Kind::Rgb24);
 
 struct Info {
   FREE_IMAGE_FORMAT format = FIF_UNKNOWN;
@@ -34,10 +32,14 @@ struct Info {
 // What the library sees in a file.
 Info inspect(const QString& path);
 
-// The colour at one pixel (x from the left, y from the top) of a decoded file.
+// The colour at one pixel, x from the left and y from the top.
+QRgb pixel(FIBITMAP* dib, int x, int y);
 QRgb pixel(const QString& path, int x, int y);
 
-// Conversion workers still running as children of this process.
-int runningWorkers();
+// Conversion workers running as children of this process.
+QList<qint64> workerPids();
+
+// Everything in a folder, hidden files included.
+QStringList entries(const QString& folder);
 
 }  // namespace pictures

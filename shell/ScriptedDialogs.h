@@ -8,13 +8,15 @@
 #include <functional>
 
 // Answers the program's dialogs in the user's place and keeps a record of
-// every message shown.
+// every message shown, for the tests, the benchmarks and the README's
+// pictures. It is not part of the program.
 class ScriptedDialogs : public Dialogs {
  public:
   struct Message {
     QString text;
     int style;
     QString title;
+    bool operator==(const Message&) const = default;
   };
   struct Request {
     QString title;

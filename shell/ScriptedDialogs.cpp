@@ -1,4 +1,4 @@
-#include "support/ScriptedDialogs.h"
+#include "shell/ScriptedDialogs.h"
 
 void ScriptedDialogs::MsgBox(QWidget*, const QString& text, int style, const QString& title) {
   if (beforeMessage) beforeMessage();

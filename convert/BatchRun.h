@@ -1,0 +1,55 @@
+#pragma once
+
+#include "convert/WorkerPool.h"
+
+#include <QSize>
+#include <QString>
+
+#include <functional>
+
+namespace mod_code {
+class ImageQueue;
+}
+
+// The "Convertir" run without a window: every queued picture rescaled and
+// written as JPEG into the destination folder under its own file name. The
+// workers read ahead; results are applied strictly in queue order, and an
+// observer hears each step as it is applied.
+class BatchRun {
+ public:
+  struct Settings {
+    QString destination;  // the folder, with its separator at the end
+    QSize size;
+    int saveFlags = 0;
+    WorkerPool::Options pool;
+  };
+  // What the run tells, for picture `position` of the queue, in this order.
+  struct Observer {
+    std::function<void(int position, const QString& source, const QString& reason)> notRescaled;
+    // The percentage done, as the queue stands at this moment.
+    std::function<void(int position, float percent)> progress;
+    std::function<void(int position, const QString& output, const QString& reason)> notWritten;
+    // Not heard when the run was stopped.
+    std::function<void(int written, int total)> finished;
+  };
+
+  // Takes the pictures queued now; pictures added to the queue during the
+  // run wait for the next one, but count in the percentage.
+  BatchRun(const mod_code::ImageQueue& queue, Settings settings);
+
+  // Runs to the end, or until stop(). Processes the application's events
+  // while it waits for a result and once after each picture.
+  // Throws AppError when no worker can be started.
+  void run(const Observer& observer);
+  // Finishes the picture in hand and tells nothing more; the workers stop
+  // and take their unfinished files with them.
+  void stop() { stopped_ = true; }
+
+  // Where picture `position` is written.
+  QString outputPath(int position) const;
+
+ private:
+  const mod_code::ImageQueue& queue_;
+  Settings settings_;
+  bool stopped_ = false;
+};

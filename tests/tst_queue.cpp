@@ -1,0 +1,105 @@
+// The queue's rules, paths, folder listings and the run's arithmetic: the
+// core, without a window.
+
+#include "convert/Failure.h"
+#include "convert/RunMath.h"
+#include "queue/FolderListing.h"
+#include "queue/Paths.h"
+#include "queue/mod_code.h"
+#include "support/Pictures.h"
+
+#include <QtTest>
+
+#include <sys/stat.h>
+
+class QueueTest : public QObject {
+  Q_OBJECT
+  QTemporaryDir dir;
+
+  QString file(const QString& name, const QByteArray& contents = "texto") {
+    const QString path = dir.filePath(name);
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    f.open(QIODevice::WriteOnly);
+    f.write(contents);
+    return path;
+  }
+
+ private slots:
+  void fileNameIsWhatFollowsTheLastSeparator_data() {
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("name");
+    QTest::newRow("plain") << "/fotos/playa.jpg" << "playa.jpg";
+    QTest::newRow("first position") << "/a.png" << "a.png";
+    QTest::newRow("no separator") << "playa.jpg" << "";
+    QTest::newRow("one character") << "/" << "";
+    QTest::newRow("trailing separator kept") << "/fotos/" << "fotos/";
+    QTest::newRow("accents") << "/fotos/montaña ñandú.png" << "montaña ñandú.png";
+  }
+  void fileNameIsWhatFollowsTheLastSeparator() {
+    QFETCH(QString, path);
+    QFETCH(QString, name);
+    QCOMPARE(ExtractFilenameFormPath(path), name);
+  }
+
+  // Only regular files that the library recognises join the queue; a FIFO
+  // is never opened (that would block), a link is followed.
+  void onlyPicturesAreAccepted() {
+    const QString picture = dir.filePath("playa.jpg");
+    QVERIFY(pictures::make(picture, QSize(40, 30), FIF_JPEG));
+    const QString fifo = dir.filePath("tubería");
+    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const QString link = dir.filePath("enlace.jpg");
+    QVERIFY(QFile::link(picture, link));
+    for (const QString& refused : {file("notas.txt"), fifo, dir.path(), dir.filePath("no-existe.jpg")})
+      QVERIFY2(!isPicture(refused), qPrintable(refused));
+    QVERIFY(isPicture(picture) && isPicture(link));
+  }
+
+  void queueHoldsAtMost32767() {
+    mod_code::ImageQueue queue;
+    for (int i = 0; i < 32767; ++i) queue.append("/a.png");
+    QVERIFY_THROWS_EXCEPTION(AppError, queue.append("/b.png"));
+    QCOMPARE(queue.ImageCount(), 32767);
+    QCOMPARE(queue.ImagePaths().constLast(), QString("/a.png"));
+    queue.removeAt(0);
+    queue.append("/b.png");
+    QCOMPARE(queue.ImagePaths().constLast(), QString("/b.png"));
+  }
+
+  // Files and subfolders in name order; a link to a folder is a subfolder,
+  // a FIFO is a file (which the queue then refuses).
+  void foldersListInNameOrder() {
+    file("lista/b.png");
+    file("lista/a.txt");
+    file("lista/sub/c.png");
+    QVERIFY(QDir().mkpath(dir.filePath("lista/otra")));
+    QVERIFY(QFile::link(dir.filePath("lista/sub"), dir.filePath("lista/enlace")));
+    QCOMPARE(::mkfifo(QFile::encodeName(dir.filePath("lista/tubo")).constData(), 0600), 0);
+    const FolderListing listing = listFolder(dir.filePath("lista"));
+    QVERIFY(listing.error.isEmpty());
+    const QDir lista(dir.filePath("lista"));
+    QCOMPARE(listing.files, (QStringList{lista.filePath("a.txt"), lista.filePath("b.png"), lista.filePath("tubo")}));
+    QCOMPARE(listing.subfolders,
+             (QStringList{lista.filePath("enlace"), lista.filePath("otra"), lista.filePath("sub")}));
+    QCOMPARE(folderId(lista.filePath("enlace")), folderId(lista.filePath("sub")));
+    QVERIFY(listFolder(dir.filePath("no-existe")).error.contains(dir.filePath("no-existe")));
+  }
+
+  void runArithmetic() {
+    QCOMPARE(QList<QSize>({presetSize(0), presetSize(4)}), QList<QSize>({{1024, 768}, {160, 120}}));
+    QCOMPARE(QList<int>({jpegFlagsForQuality(0), jpegFlagsForQuality(1), jpegFlagsForQuality(2)}),
+             QList<int>({JPEG_QUALITYGOOD, JPEG_QUALITYNORMAL, JPEG_QUALITYAVERAGE}));
+    QCOMPARE(progressPercent(0, 3), 100.0f / 3);
+    QCOMPARE(progressPercent(32766, 32767), 100.0f);
+    // Halves go to the even neighbour: eight pictures show 12, 25, 38, 50, 62 ...
+    QList<long> shown;
+    for (int i = 0; i < 8; ++i) shown << roundHalfEven(progressPercent(i, 8));
+    QCOMPARE(shown, (QList<long>{12, 25, 38, 50, 62, 75, 88, 100}));
+    QCOMPARE(roundHalfEven(200.0f / 3), 67L);
+    QCOMPARE(withTrailingSeparator("/fotos/  ") + trimSpaces("  a\tb  "), QString("/fotos/  a\tb"));
+  }
+};
+
+QTEST_GUILESS_MAIN(QueueTest)
+#include "tst_queue.moc"
