@@ -34,15 +34,14 @@ bool isFolder(const QByteArray& path, unsigned char type) {
 
 }  // namespace
 
-FolderListing listFolder(const QString& folder) {
-  FolderListing listing;
+Result<FolderListing> listFolder(const QString& folder) {
+  auto failure = [&](int error) {
+    return Failure{QStringLiteral("No se puede leer la carpeta %1: %2")
+                       .arg(QDir::toNativeSeparators(folder), describeErrno(error))};
+  };
   const QByteArray base = QFile::encodeName(folder);
   DIR* dir = ::opendir(base.constData());
-  if (!dir) {
-    listing.error = QStringLiteral("No se puede leer la carpeta %1: %2")
-                        .arg(QDir::toNativeSeparators(folder), describeErrno(errno));
-    return listing;
-  }
+  if (!dir) return failure(errno);
   const QByteArray prefix = base.endsWith('/') ? base : base + '/';
   QList<QByteArray> files;
   QList<QByteArray> folders;
@@ -60,11 +59,7 @@ FolderListing listFolder(const QString& folder) {
     (isFolder(path, entry->d_type) ? folders : files).append(std::move(path));
   }
   ::closedir(dir);
-  if (readError != 0) {
-    listing.error = QStringLiteral("No se puede leer la carpeta %1: %2")
-                        .arg(QDir::toNativeSeparators(folder), describeErrno(readError));
-    return listing;
-  }
+  if (readError != 0) return failure(readError);
   auto toSortedPaths = [](const QList<QByteArray>& raw) {
     QStringList paths;
     paths.reserve(raw.size());
@@ -75,9 +70,7 @@ FolderListing listFolder(const QString& folder) {
     });
     return paths;
   };
-  listing.files = toSortedPaths(files);
-  listing.subfolders = toSortedPaths(folders);
-  return listing;
+  return FolderListing{toSortedPaths(files), toSortedPaths(folders)};
 }
 
 std::optional<FolderId> folderId(const QString& folder) {

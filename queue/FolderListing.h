@@ -1,5 +1,7 @@
 #pragma once
 
+#include "convert/Failure.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -12,12 +14,11 @@
 struct FolderListing {
   QStringList files;       // full paths of everything that is not a folder
   QStringList subfolders;  // full paths of folders, links to folders included
-  QString error;           // why the folder could not be listed, in Spanish; "" if it could
 };
 
 // Entries in name order, so a scan adds pictures in an order the user can
 // predict. Hidden entries are included.
-FolderListing listFolder(const QString& folder);
+Result<FolderListing> listFolder(const QString& folder);
 
 // What a folder is on disk, whatever path leads to it: tells a folder seen
 // before through a link from a new one.

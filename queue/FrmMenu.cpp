@@ -60,15 +60,15 @@ void FrmMenu::mnDirectorio_Click() {
 void FrmMenu::get_files(const QString& tfolder, std::set<FolderId>& visited) {
   try {
     if (tfolder.isEmpty()) return;
-    const FolderListing listing = listFolder(tfolder);
-    if (!listing.error.isEmpty()) throw AppError(listing.error);
-    for (const QString& file : listing.files) {
+    Result<FolderListing> listing = listFolder(tfolder);
+    if (!listing) throw AppError(listing.reason());
+    for (const QString& file : listing->files) {
       owner_.AddImage(file, true);
       // Keeps the window alive during a long scan; the user may close it.
       QCoreApplication::processEvents();
       if (owner_.unloaded()) return;
     }
-    for (const QString& subfolder : listing.subfolders) {
+    for (const QString& subfolder : listing->subfolders) {
       const std::optional<FolderId> id = folderId(subfolder);
       if (id && !visited.insert(*id).second) continue;
       get_files(subfolder, visited);

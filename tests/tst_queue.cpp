@@ -76,14 +76,14 @@ class QueueTest : public QObject {
     QVERIFY(QDir().mkpath(dir.filePath("lista/otra")));
     QVERIFY(QFile::link(dir.filePath("lista/sub"), dir.filePath("lista/enlace")));
     QCOMPARE(::mkfifo(QFile::encodeName(dir.filePath("lista/tubo")).constData(), 0600), 0);
-    const FolderListing listing = listFolder(dir.filePath("lista"));
-    QVERIFY(listing.error.isEmpty());
+    Result<FolderListing> listing = listFolder(dir.filePath("lista"));
+    QVERIFY(listing);
     const QDir lista(dir.filePath("lista"));
-    QCOMPARE(listing.files, (QStringList{lista.filePath("a.txt"), lista.filePath("b.png"), lista.filePath("tubo")}));
-    QCOMPARE(listing.subfolders,
+    QCOMPARE(listing->files, (QStringList{lista.filePath("a.txt"), lista.filePath("b.png"), lista.filePath("tubo")}));
+    QCOMPARE(listing->subfolders,
              (QStringList{lista.filePath("enlace"), lista.filePath("otra"), lista.filePath("sub")}));
     QCOMPARE(folderId(lista.filePath("enlace")), folderId(lista.filePath("sub")));
-    QVERIFY(listFolder(dir.filePath("no-existe")).error.contains(dir.filePath("no-existe")));
+    QVERIFY(listFolder(dir.filePath("no-existe")).reason().contains(dir.filePath("no-existe")));
   }
 
   void runArithmetic() {
