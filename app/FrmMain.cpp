@@ -149,7 +149,7 @@ void FrmMain::buildControls() {
           [this] { guarded([this] { BtnDirectorioDestino_Click(); }); });
   connect(BtnAbout, &QPushButton::clicked, this, [this] { guarded([this] { BtnAbout_Click(); }); });
   connect(LstImagenes, &ImageList::filesDropped, this,
-          [this](const QStringList& files) { guarded([&] { LstImagenes_OLEDragDrop(files); }); });
+          [this](const QList<QByteArray>& files) { guarded([&] { LstImagenes_OLEDragDrop(files); }); });
 }
 
 bool FrmMain::Form_Load() {

@@ -43,10 +43,10 @@ class FrmMain : public QWidget {
   FrmMenu* menuWindow() const { return frmMenu_.get(); }
 
   // The queue's operations.
-  void AddImage(const QString& File, bool SkipTypeCheck);
+  void AddImage(const QByteArray& File, bool SkipTypeCheck);
   void BtnBorrar_Click();
   void BtnAdd_Click();
-  void LstImagenes_OLEDragDrop(const QStringList& Files);
+  void LstImagenes_OLEDragDrop(const QList<QByteArray>& Files);
 
   void BtnConvertir_Click();
   void BtnDirectorioDestino_Click();

@@ -5,11 +5,13 @@
 #include <QUrl>
 
 namespace {
-QStringList localFiles(const QMimeData* data) {
-  QStringList paths;
+// A file manager sends each name's bytes percent-encoded; decoded here they
+// are the name itself, also where it is not text.
+QList<QByteArray> localFiles(const QMimeData* data) {
+  QList<QByteArray> paths;
   if (!data || !data->hasUrls()) return paths;
   for (const QUrl& url : data->urls()) {
-    if (url.isLocalFile()) paths.append(url.toLocalFile());
+    if (url.isLocalFile()) paths.append(QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()));
   }
   return paths;
 }
@@ -31,7 +33,7 @@ void ImageList::dragMoveEvent(QDragMoveEvent* event) {
 }
 
 void ImageList::dropEvent(QDropEvent* event) {
-  const QStringList paths = localFiles(event->mimeData());
+  const QList<QByteArray> paths = localFiles(event->mimeData());
   if (paths.isEmpty()) return event->ignore();
   event->acceptProposedAction();
   emit filesDropped(paths);

@@ -1,7 +1,8 @@
 #pragma once
 
+#include <QByteArray>
+#include <QList>
 #include <QListWidget>
-#include <QStringList>
 
 // The queue's list: one row per queued picture, in order, and a target for
 // files dropped from a file manager.
@@ -11,8 +12,9 @@ class ImageList : public QListWidget {
   explicit ImageList(QWidget* parent = nullptr);
 
  signals:
-  // The local files of a drop, in the order the drop lists them.
-  void filesDropped(const QStringList& paths);
+  // The local files of a drop, in the order the drop lists them, as the
+  // file system's bytes.
+  void filesDropped(const QList<QByteArray>& paths);
 
  protected:
   void dragEnterEvent(QDragEnterEvent* event) override;

@@ -66,9 +66,9 @@ int comparePsnr(const QStringList& files, QSize size) {
   double worst = 1e9;
   int compared = 0;
   for (const QString& file : files) {
-    if (freeimage::GetFileType(file) != FIF_JPEG) continue;
-    Result<freeimage::Bitmap> reduced = rescalePicture(file, size, true);
-    Result<freeimage::Bitmap> full = rescalePicture(file, size, false);
+    if (freeimage::GetFileType(QFile::encodeName(file)) != FIF_JPEG) continue;
+    Result<freeimage::Bitmap> reduced = rescalePicture(QFile::encodeName(file), size, true);
+    Result<freeimage::Bitmap> full = rescalePicture(QFile::encodeName(file), size, false);
     if (!reduced || !full) continue;
     const double value = psnr(reduced->get(), full->get());
     worst = std::min(worst, value);
@@ -82,7 +82,8 @@ int comparePsnr(const QStringList& files, QSize size) {
 int compareResampler(const QStringList& files, QSize size) {
   qint64 ours = 0, theirs = 0, differing = 0;
   for (const QString& file : files) {
-    freeimage::Bitmap dib = freeimage::Load(freeimage::GetFileType(file), file);
+    const QByteArray path = QFile::encodeName(file);
+    freeimage::Bitmap dib = freeimage::Load(freeimage::GetFileType(path), path);
     if (dib && FreeImage_GetBPP(dib.get()) != 24 && FreeImage_GetBPP(dib.get()) != 8)
       dib = freeimage::ToRgb24(dib.get());
     if (!dib) continue;
@@ -144,15 +145,18 @@ int main(int argc, char* argv[]) {
   sampler.start(10);
 
   mod_code::ImageQueue queue;
-  for (const QString& file : files) queue.append(file);
-  BatchRun run(queue, {destination.path() + QLatin1Char('/'), size, jpegFlagsForQuality(1), {}});
+  for (const QString& file : files) queue.append(QFile::encodeName(file));
+  BatchRun run(queue, {QFile::encodeName(destination.path()) + '/', size, jpegFlagsForQuality(1), {}});
   int written = 0;
-  auto tell = [](int, const QString& path, const QString& reason) {
-    std::printf("failed: %s: %s\n", qPrintable(path), qPrintable(reason));
+  auto tell = [](int, const QByteArray& path, const QString& reason) {
+    std::printf("failed: %s: %s\n", path.constData(), qPrintable(reason));
   };
   run.run({.notRescaled = tell,
            .progress = [](int, float) {},
            .notWritten = tell,
+           .destinationFailed = [](int, const QString& reason, int) {
+             std::printf("destination failed: %s\n", qPrintable(reason));
+           },
            .finished = [&](int done, int) { written = done; }});
   const double seconds = clock.nsecsElapsed() / 1e9;
   std::printf("pictures: %d, written: %d\n", int(files.size()), written);

@@ -7,17 +7,33 @@
 
 #include <QCoreApplication>
 
+#include <cerrno>
+
 using Outcome = ConvertResult::Outcome;
+
+bool isDestinationError(int error) {
+  switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+    case EROFS:
+    case ENOSPC:
+    case EDQUOT:
+    case EACCES:
+    case EPERM: return true;
+    default: return false;
+  }
+}
 
 BatchRun::BatchRun(const mod_code::ImageQueue& queue, Settings settings)
     : queue_(queue), settings_(std::move(settings)) {}
 
-QString BatchRun::outputPath(int position) const {
+QByteArray BatchRun::outputPath(int position) const {
   return settings_.destination + ExtractFilenameFormPath(queue_.ImagePaths().at(position));
 }
 
 void BatchRun::run(const Observer& observer) {
   WorkerPool pool(settings_.pool);
+  removeDeadTemporaries(settings_.destination);
   const int last = queue_.ImageCount() - 1;
   // Far enough ahead that no worker waits on us, near enough that memory
   // stays flat however long the queue.
@@ -26,7 +42,7 @@ void BatchRun::run(const Observer& observer) {
   int written = 0;
   for (int i = 0; i <= last; ++i) {
     for (; submitted <= last && submitted < i + ahead; ++submitted)
-      pool.submit(submitted, {queue_.ImagePaths().at(submitted), outputPath(submitted), QString(),
+      pool.submit(submitted, {queue_.ImagePaths().at(submitted), outputPath(submitted), QByteArray(),
                               settings_.size, settings_.saveFlags});
     std::optional<ConvertResult> result;
     while (!(result = pool.take(i))) {
@@ -42,9 +58,12 @@ void BatchRun::run(const Observer& observer) {
       if (committed)
         ++written;
       else
-        *result = ConvertResult::failed(Outcome::NotWritten, committed.reason());
+        *result = ConvertResult::failed(Outcome::NotWritten, committed.reason(), committed.error());
     }
-    if (result->outcome == Outcome::NotWritten) observer.notWritten(i, outputPath(i), result->reason);
+    if (result->outcome == Outcome::NotWritten) {
+      if (isDestinationError(result->error)) return observer.destinationFailed(i, result->reason, written);
+      observer.notWritten(i, outputPath(i), result->reason);
+    }
 
     QCoreApplication::processEvents();
     if (stopped_) return;

@@ -2,6 +2,7 @@
 
 #include "convert/WorkerPool.h"
 
+#include <QByteArray>
 #include <QSize>
 #include <QString>
 
@@ -12,23 +13,26 @@ class ImageQueue;
 }
 
 // The "Convertir" run without a window: every queued picture rescaled and
-// written as JPEG into the destination folder under its own file name. The
-// workers read ahead; results are applied strictly in queue order, and an
-// observer hears each step as it is applied.
+// written as JPEG into the destination folder under its own file name,
+// byte for byte. The workers read ahead; results are applied strictly in
+// queue order, and an observer hears each step as it is applied.
 class BatchRun {
  public:
   struct Settings {
-    QString destination;  // the folder, with its separator at the end
+    QByteArray destination;  // the folder, with its separator at the end
     QSize size;
     int saveFlags = 0;
     WorkerPool::Options pool;
   };
   // What the run tells, for picture `position` of the queue, in this order.
   struct Observer {
-    std::function<void(int position, const QString& source, const QString& reason)> notRescaled;
+    std::function<void(int position, const QByteArray& source, const QString& reason)> notRescaled;
     // The percentage done, as the queue stands at this moment.
     std::function<void(int position, float percent)> progress;
-    std::function<void(int position, const QString& output, const QString& reason)> notWritten;
+    std::function<void(int position, const QByteArray& output, const QString& reason)> notWritten;
+    // The destination itself failed (gone, read-only, full, ...) on this
+    // picture: the run ends here, and nothing more is heard.
+    std::function<void(int position, const QString& reason, int written)> destinationFailed;
     // Not heard when the run was stopped.
     std::function<void(int written, int total)> finished;
   };
@@ -37,8 +41,9 @@ class BatchRun {
   // run wait for the next one, but count in the percentage.
   BatchRun(const mod_code::ImageQueue& queue, Settings settings);
 
-  // Runs to the end, or until stop(). Processes the application's events
-  // while it waits for a result and once after each picture.
+  // Runs to the end, or until stop(). First removes what dead runs left in
+  // the destination. Processes the application's events while it waits for
+  // a result and once after each picture.
   // Throws AppError when no worker can be started.
   void run(const Observer& observer);
   // Finishes the picture in hand and tells nothing more; the workers stop
@@ -46,10 +51,14 @@ class BatchRun {
   void stop() { stopped_ = true; }
 
   // Where picture `position` is written.
-  QString outputPath(int position) const;
+  QByteArray outputPath(int position) const;
 
  private:
   const mod_code::ImageQueue& queue_;
   Settings settings_;
   bool stopped_ = false;
 };
+
+// Whether a failed write says something about the destination folder as a
+// whole, rather than about one picture's file.
+bool isDestinationError(int error);

@@ -3,20 +3,23 @@
 #include "convert/Failure.h"
 #include "convert/FreeImage.h"
 
+#include <QByteArray>
 #include <QSize>
 #include <QString>
 
 #include <functional>
 
 // The work on one picture, from its file to a JPEG of the target size.
-// Touches no window and no shared state, so it can run anywhere.
+// Touches no window and no shared state, so it can run anywhere. Paths are
+// the file system's bytes.
 
 struct ConvertRequest {
-  QString source;      // the picture to read
-  QString outputPath;  // where the JPEG is to end up
-  QString tempPath;    // an empty file beside outputPath to write into; "" to make one
-  QSize size;          // exact width and height of the output
-  int saveFlags = 0;   // the JPEG writer's quality flags
+  QByteArray source;      // the picture to read
+  QByteArray outputPath;  // where the JPEG is to end up
+  QByteArray tempPath;    // an empty file beside outputPath to write into; "" to make one
+  QSize size;             // exact width and height of the output
+  int saveFlags = 0;      // the JPEG writer's quality flags
+  int timeLimitMs = 0;    // processor time allowed before the picture's size is known
 };
 
 struct ConvertResult {
@@ -26,25 +29,43 @@ struct ConvertResult {
     NotWritten,   // the output could not be written
   };
   Outcome outcome = Outcome::NotRescaled;
-  QString reason;    // why, in Spanish, when not Written
-  QString tempPath;  // a finished JPEG beside outputPath, when Written
+  QString reason;       // why, in Spanish, when not Written
+  QByteArray tempPath;  // a finished JPEG beside outputPath, when Written
+  int error = 0;        // the system's errno, when a write failed on one
 
-  static ConvertResult written(const QString& tempPath) { return {Outcome::Written, QString(), tempPath}; }
-  static ConvertResult failed(Outcome outcome, const QString& reason) { return {outcome, reason, QString()}; }
+  static ConvertResult written(const QByteArray& tempPath) { return {Outcome::Written, QString(), tempPath, 0}; }
+  static ConvertResult failed(Outcome outcome, const QString& reason, int error = 0) {
+    return {outcome, reason, QByteArray(), error};
+  }
 };
 
 // Pictures whose header claims more pixels than this are refused before
 // any pixel is allocated.
 inline constexpr qint64 MaxPicturePixels = 178'956'970;
 
+// The processor time a picture may take: `baseMs`, and more once its
+// header shows it to be large.
+int timeLimitMs(int baseMs, QSize size);
+
+// Why a picture could not be read, in the user's words.
+namespace reasons {
+QString damaged(const QString& libraryMessage = QString());
+QString tooManyPixels(QSize size);
+QString tooSlow(int limitMs);
+QString tooMuchMemory();
+QString libraryCrashed();
+}  // namespace reasons
+
 // Reads and rescales the picture to exactly `size`, as 24-bit colour.
 // A JPEG much larger than the target is decoded at a half, a quarter or an
 // eighth of its size when `reducedDecode` is on, as long as the resampling
 // still reduces it at least twice in each direction. `onSize` hears the
 // picture's size as soon as its header is read.
-Result<freeimage::Bitmap> rescalePicture(const QString& source, QSize size, bool reducedDecode = true,
+Result<freeimage::Bitmap> rescalePicture(const QByteArray& source, QSize size, bool reducedDecode = true,
                                          const std::function<void(QSize)>& onSize = {});
 
 // Reads, rescales and encodes the picture into a temporary file beside the
 // output. Nothing at outputPath is touched; on failure no temporary is left.
-ConvertResult convertPicture(const ConvertRequest& request, const std::function<void(QSize)>& onSize = {});
+// `onWriting` hears when the encoding into the file begins.
+ConvertResult convertPicture(const ConvertRequest& request, const std::function<void(QSize)>& onSize = {},
+                             const std::function<void()>& onWriting = {});

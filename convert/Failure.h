@@ -6,14 +6,18 @@
 
 #include <QString>
 
+#include <cerrno>
+#include <cstring>
 #include <stdexcept>
 #include <type_traits>
 #include <utility>
 #include <variant>
 
-// Why something could not be done, in Spanish, ready to be shown.
+// Why something could not be done, in Spanish, ready to be shown; for a
+// failed file operation also the system's errno.
 struct Failure {
   QString reason;
+  int error = 0;
 };
 
 // A value, or the reason why there is none. Result<> is a step that gives
@@ -33,10 +37,35 @@ class [[nodiscard]] Result {
     const Failure* failure = std::get_if<Failure>(&state_);
     return failure ? failure->reason : QString();
   }
+  int error() const {
+    const Failure* failure = std::get_if<Failure>(&state_);
+    return failure ? failure->error : 0;
+  }
 
  private:
   std::variant<T, Failure> state_;
 };
+
+// The system's reason for a failed file operation, in Spanish where the
+// user is likely to meet it; anything rarer as the system says it.
+inline QString systemErrorText(int error) {
+  switch (error) {
+    case ENOSPC: return QStringLiteral("No queda espacio en el disco.");
+    case EDQUOT: return QStringLiteral("Se ha superado la cuota de disco.");
+    case EACCES:
+    case EPERM: return QStringLiteral("Permiso denegado.");
+    case EROFS: return QStringLiteral("El sistema de archivos es de solo lectura.");
+    case ENOENT: return QStringLiteral("No existe el archivo o el directorio.");
+    case ENOTDIR: return QStringLiteral("No es un directorio.");
+    case EISDIR: return QStringLiteral("Es un directorio.");
+    case ENAMETOOLONG: return QStringLiteral("El nombre es demasiado largo.");
+    case EIO: return QStringLiteral("Error de entrada/salida.");
+    case EFBIG: return QStringLiteral("El archivo es demasiado grande.");
+    case EMFILE:
+    case ENFILE: return QStringLiteral("Hay demasiados archivos abiertos.");
+    default: return QString::fromLocal8Bit(std::strerror(error));
+  }
+}
 
 // An error that ends a handler: it carries its description in Spanish,
 // ready for the message box.

@@ -1,15 +1,21 @@
 #include "convert/FreeImage.h"
 
+#include "convert/Failure.h"
+
 #include <QFile>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace freeimage {
 namespace {
 
 thread_local QString lastMessage;
+thread_local int lastError = 0;
 
 void onLibraryMessage(FREE_IMAGE_FORMAT, const char* message) {
   lastMessage = QString::fromLocal8Bit(message);
@@ -24,6 +30,7 @@ void prepare() {
   }();
   (void)installed;
   lastMessage.clear();
+  lastError = 0;
 }
 
 Bitmap adopt(FIBITMAP* dib) { return Bitmap(dib); }
@@ -44,9 +51,13 @@ FreeImageIO fileIo() { return FreeImageIO{readFile, writeFile, seekFile, tellFil
 // The size in a JPEG's frame header. The library's header-only load of a
 // progressive JPEG reads and decodes every scan, as long as a full load;
 // the frame header is a few bytes from the start.
-std::optional<QSize> jpegFrameSize(const QString& file) {
-  QFile in(file);
-  if (!in.open(QIODevice::ReadOnly)) return std::nullopt;
+std::optional<QSize> jpegFrameSize(const QByteArray& file) {
+  QFile in;
+  const int fd = ::open(file.constData(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0 || !in.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+    if (fd >= 0) ::close(fd);
+    return std::nullopt;
+  }
   uchar marker[2];
   if (in.read(reinterpret_cast<char*>(marker), 2) != 2 || marker[0] != 0xFF || marker[1] != 0xD8)
     return std::nullopt;
@@ -80,15 +91,15 @@ void BitmapDeleter::operator()(FIBITMAP* dib) const noexcept {
   if (dib) FreeImage_Unload(dib);
 }
 
-FREE_IMAGE_FORMAT GetFileType(const QString& file, int size) {
+FREE_IMAGE_FORMAT GetFileType(const QByteArray& file, int size) {
   prepare();
-  return FreeImage_GetFileType(QFile::encodeName(file).constData(), size);
+  return FreeImage_GetFileType(file.constData(), size);
 }
 
-Bitmap Load(FREE_IMAGE_FORMAT fif, const QString& file, int flags) {
+Bitmap Load(FREE_IMAGE_FORMAT fif, const QByteArray& file, int flags) {
   prepare();
   if (fif == FIF_UNKNOWN) return nullptr;
-  return adopt(FreeImage_Load(fif, QFile::encodeName(file).constData(), flags));
+  return adopt(FreeImage_Load(fif, file.constData(), flags));
 }
 
 Bitmap Rescale(FIBITMAP* dib, int width, int height, FREE_IMAGE_FILTER filter) {
@@ -97,27 +108,38 @@ Bitmap Rescale(FIBITMAP* dib, int width, int height, FREE_IMAGE_FILTER filter) {
   return adopt(FreeImage_Rescale(dib, width, height, filter));
 }
 
-bool Save(FREE_IMAGE_FORMAT fif, FIBITMAP* dib, const QString& file, int flags) {
+bool Save(FREE_IMAGE_FORMAT fif, FIBITMAP* dib, const QByteArray& file, int flags) {
   prepare();
   if (!dib) return false;
+  auto failed = [](int error) {
+    lastError = error;
+    lastMessage = systemErrorText(error);
+    return false;
+  };
   // The library does not look at the result of closing the file, where a
   // full disk shows up; writing through our own handle lets us.
-  FILE* stream = std::fopen(QFile::encodeName(file).constData(), "wb");
+  const int fd = ::open(file.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) return failed(errno);
+  FILE* stream = ::fdopen(fd, "wb");
   if (!stream) {
-    lastMessage = QString::fromLocal8Bit(std::strerror(errno));
-    return false;
+    const int error = errno;
+    ::close(fd);
+    return failed(error);
   }
   FreeImageIO io = fileIo();
-  bool written = FreeImage_SaveToHandle(fif, dib, &io, stream, flags) != FALSE;
-  if (std::fflush(stream) != 0 || std::ferror(stream)) {
-    if (written) lastMessage = QString::fromLocal8Bit(std::strerror(errno));
-    written = false;
+  errno = 0;
+  const bool encoded = FreeImage_SaveToHandle(fif, dib, &io, stream, flags) != FALSE;
+  const int writeError = std::ferror(stream) ? errno : 0;
+  if (std::fflush(stream) != 0 || writeError != 0) {
+    const int error = writeError != 0 ? writeError : errno;
+    std::fclose(stream);
+    return failed(error);
   }
-  if (std::fclose(stream) != 0) written = false;
-  return written;
+  if (std::fclose(stream) != 0) return failed(errno);
+  return encoded;
 }
 
-std::optional<QSize> ProbeSize(FREE_IMAGE_FORMAT fif, const QString& file) {
+std::optional<QSize> ProbeSize(FREE_IMAGE_FORMAT fif, const QByteArray& file) {
   prepare();
   if (fif == FIF_JPEG) return jpegFrameSize(file);
   if (fif == FIF_UNKNOWN || !FreeImage_FIFSupportsNoPixels(fif)) return std::nullopt;
@@ -127,5 +149,6 @@ std::optional<QSize> ProbeSize(FREE_IMAGE_FORMAT fif, const QString& file) {
 }
 
 QString LastMessage() { return lastMessage; }
+int LastError() { return lastError; }
 
 }  // namespace freeimage

@@ -1,11 +1,12 @@
 #pragma once
 
 // The one door to the image library. Everything that decodes, resamples or
-// encodes pictures goes through here, so that bitmaps always have an owner
-// and file names always reach the library as the file system's own bytes.
+// encodes pictures goes through here, so that bitmaps always have an owner.
+// File names are the file system's own bytes.
 
 #include <FreeImage.h>
 
+#include <QByteArray>
 #include <QSize>
 #include <QString>
 
@@ -22,25 +23,28 @@ using Bitmap = std::unique_ptr<FIBITMAP, BitmapDeleter>;
 
 // The library's format detection; FIF_UNKNOWN for missing, unreadable or
 // unrecognised files.
-FREE_IMAGE_FORMAT GetFileType(const QString& file, int size = 0);
+FREE_IMAGE_FORMAT GetFileType(const QByteArray& file, int size = 0);
 
 // Null when the format is unknown or the file cannot be decoded.
-Bitmap Load(FREE_IMAGE_FORMAT fif, const QString& file, int flags = 0);
+Bitmap Load(FREE_IMAGE_FORMAT fif, const QByteArray& file, int flags = 0);
 
 // A new bitmap of exactly width x height; null for a null source or one the
 // library cannot resample. The source stays with its owner.
 Bitmap Rescale(FIBITMAP* dib, int width, int height,
                FREE_IMAGE_FILTER filter = FILTER_BSPLINE);
 
-// True when the file was written.
-bool Save(FREE_IMAGE_FORMAT fif, FIBITMAP* dib, const QString& file, int flags);
+// True when the file was written. When it was not, LastError() tells the
+// system's reason, if there was one.
+bool Save(FREE_IMAGE_FORMAT fif, FIBITMAP* dib, const QByteArray& file, int flags);
 
 // Width and height from the header alone, without allocating pixels.
 // Empty when the format cannot tell them without decoding, or the file
 // cannot be read.
-std::optional<QSize> ProbeSize(FREE_IMAGE_FORMAT fif, const QString& file);
+std::optional<QSize> ProbeSize(FREE_IMAGE_FORMAT fif, const QByteArray& file);
 
 // The library's last diagnostic on this thread, cleared by each call above.
 QString LastMessage();
+// The errno of the last failed Save on this thread; 0 when none is known.
+int LastError();
 
 }  // namespace freeimage

@@ -17,6 +17,7 @@
 
 void FrmMain::BtnConvertir_Click() {
   const QString title = QStringLiteral("Dimenzo");
+  const int total = queue_.ImageCount();
   try {
     if (trimSpaces(TxtDirectorioDestino->text()).isEmpty()) {
       dialogs_.MsgBox(this, QStringLiteral("Debe indicar un directorio de destino"), vbExclamation, title);
@@ -31,19 +32,21 @@ void FrmMain::BtnConvertir_Click() {
     const QSize size = presetSize(CmbTamaño->currentIndex());
     const int saveFlags = jpegFlagsForQuality(CmbCalidad->currentIndex());
     const QString folder = trimSpaces(TxtDirectorioDestino->text());
-    if (const Result<> writable = checkWritableFolder(folder); !writable) {
+    if (const Result<> writable = checkWritableFolder(pathOf(folder)); !writable) {
       dialogs_.MsgBox(this, QStringLiteral("El directorio de destino %1 %2.").arg(folder, writable.reason()),
                       vbExclamation, title);
       return;
     }
 
     SetBusy(true);
-    BatchRun run(queue_, {folder, size, saveFlags, workers_});
+    BatchRun run(queue_, {pathOf(folder), size, saveFlags, workers_});
     const QScopedValueRollback<BatchRun*> running(running_, &run);
+    bool destinationFailed = false;
     run.run({
         .notRescaled =
-            [&](int, const QString& source, const QString&) {
-              dialogs_.MsgBox(this, QStringLiteral("No se ha podido reescalar la imagen ") + source,
+            [&](int, const QByteArray& source, const QString& reason) {
+              dialogs_.MsgBox(this, QStringLiteral("No se ha podido reescalar la imagen ") + displayPath(source) +
+                                        u'\n' + reason,
                               vbExclamation, QStringLiteral("Atención"));
             },
         .progress =
@@ -55,11 +58,31 @@ void FrmMain::BtnConvertir_Click() {
               LblEstado->setText(QStringLiteral("Estado: Conviertiendo ") + row + QStringLiteral(" ..."));
             },
         .notWritten =
-            [&](int, const QString& output, const QString& reason) {
+            [&](int, const QByteArray& output, const QString& reason) {
               dialogs_.MsgBox(this,
-                              QStringLiteral("No se ha podido guardar la imagen ") + output +
+                              QStringLiteral("No se ha podido guardar la imagen ") + displayPath(output) +
                                   (reason.isEmpty() ? QString() : u'\n' + reason),
                               vbExclamation, QStringLiteral("Atención"));
+            },
+        // The user can mend the folder and press "Convertir" again for the
+        // pictures still queued; those before this one are done with.
+        .destinationFailed =
+            [&](int position, const QString& reason, int written) {
+              destinationFailed = true;
+              for (int i = 0; i < position; ++i) {
+                queue_.removeAt(0);
+                delete LstImagenes->takeItem(0);
+              }
+              setFrameEstado(QStringLiteral("Estado"));
+              Barra->setValue(0);
+              SetBusy(false);
+              dialogs_.MsgBox(this,
+                              QStringLiteral("No se puede escribir en el directorio de destino %1\n%2\n"
+                                             "Se han convertido %3 de %4 imágenes; las demás siguen en la lista.")
+                                  .arg(folder, reason)
+                                  .arg(written)
+                                  .arg(total),
+                              vbExclamation, title);
             },
         .finished =
             [&](int written, int total) {
@@ -77,7 +100,7 @@ void FrmMain::BtnConvertir_Click() {
             },
     });
     // Closed mid-run: the picture in hand is finished and nothing more is said.
-    if (unloaded_) return;
+    if (unloaded_ || destinationFailed) return;
     Form_Load();
   } catch (const std::exception& error) {
     SetBusy(false);

@@ -1,19 +1,18 @@
 #include "convert/OutputFile.h"
 
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
+#include <QList>
 
-#include <cerrno>
 #include <cstring>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
-QString errnoText(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
+constexpr char Prefix[] = ".dimenzo-";
 
 // Output files get the permissions any new file of the user gets.
 mode_t newFileMode() {
@@ -25,59 +24,100 @@ mode_t newFileMode() {
   return mode;
 }
 
+QByteArray firstLine(const char* file) {
+  QFile in(QString::fromLatin1(file));
+  return in.open(QIODevice::ReadOnly) ? in.readLine().trimmed() : QByteArray();
+}
+
+// When a process started, in clock ticks since boot: with its pid, it tells
+// that process from a later one that got the same pid.
+QByteArray startTimeOf(const QByteArray& pid) {
+  const QByteArray stat = firstLine("/proc/" + pid + "/stat");
+  return stat.mid(stat.lastIndexOf(')') + 2).split(' ').value(19);  // field 22
+}
+
+// This machine and this boot, eight hex digits each.
+QByteArray machineAndBoot() {
+  static const QByteArray tag = (firstLine("/etc/machine-id") + "00000000").left(8) +
+                                (firstLine("/proc/sys/kernel/random/boot_id").replace('-', "") + "00000000").left(8);
+  return tag;
+}
+
+// "<machine+boot>-<pid>-<start>": who made a temporary.
+QByteArray ownerTag() {
+  const QByteArray pid = QByteArray::number(::getpid());
+  return machineAndBoot() + '-' + pid + '-' + startTimeOf(pid);
+}
+
+// Whether the process that made a temporary of this name may still want it.
+bool ownerMayBeAlive(const QByteArray& name) {
+  const QList<QByteArray> parts = name.mid(int(sizeof Prefix) - 1).split('-');
+  if (parts.size() != 4 || parts[0].size() != 16) return true;  // not ours to judge
+  if (parts[0].left(8) != machineAndBoot().left(8)) return true;  // another machine's
+  if (parts[0] != machineAndBoot()) return false;                  // from before a restart
+  return startTimeOf(parts[1]) == parts[2];
+}
+
 // An empty file of a unique name in the folder, hidden from file managers.
-QString createTempIn(const QString& folder, int* error) {
-  QByteArray pattern = QFile::encodeName(QDir(folder).filePath(QStringLiteral(".dimenzo-XXXXXX")));
+Result<QByteArray> createTempIn(const QByteArray& folder) {
+  QByteArray pattern = folder + '/' + Prefix + ownerTag() + "-XXXXXX";
   const int fd = ::mkstemp(pattern.data());
-  if (fd < 0) {
-    *error = errno;
-    return QString();
-  }
+  if (fd < 0) return Failure{systemErrorText(errno), errno};
   ::fchmod(fd, newFileMode());
   ::close(fd);
-  return QFile::decodeName(pattern);
+  return pattern;
 }
 
 }  // namespace
 
-Result<QString> createOutputTemp(const QString& outputPath) {
-  int error = 0;
-  const QString folder = QFileInfo(outputPath).absolutePath();
-  const QString temp = createTempIn(folder, &error);
-  if (temp.isEmpty())
-    return Failure{QStringLiteral("No se puede crear un archivo en %1: %2").arg(folder, errnoText(error))};
-  return temp;
+QByteArray folderOf(const QByteArray& path) {
+  const qsizetype slash = path.lastIndexOf('/');
+  return slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : path.left(slash);
 }
 
-Result<> commitOutput(const QString& tempPath, const QString& outputPath) {
-  const QByteArray temp = QFile::encodeName(tempPath);
-  if (::rename(temp.constData(), QFile::encodeName(outputPath).constData()) != 0) {
+Result<QByteArray> createOutputTemp(const QByteArray& outputPath) { return createTempIn(folderOf(outputPath)); }
+
+Result<> commitOutput(const QByteArray& tempPath, const QByteArray& outputPath) {
+  if (::rename(tempPath.constData(), outputPath.constData()) != 0) {
     const int error = errno;
-    ::unlink(temp.constData());
-    return Failure{errnoText(error)};
+    ::unlink(tempPath.constData());
+    return Failure{systemErrorText(error), error};
   }
   return {};
 }
 
-void discardOutput(const QString& tempPath) {
-  if (!tempPath.isEmpty()) ::unlink(QFile::encodeName(tempPath).constData());
+void discardOutput(const QByteArray& tempPath) {
+  if (!tempPath.isEmpty()) ::unlink(tempPath.constData());
 }
 
-void syncBeforeReplacing(const QString& tempPath, const QString& outputPath) {
-  if (!QFileInfo::exists(outputPath)) return;
-  const int fd = ::open(QFile::encodeName(tempPath).constData(), O_RDONLY | O_CLOEXEC);
+void syncBeforeReplacing(const QByteArray& tempPath, const QByteArray& outputPath) {
+  struct stat info {};
+  if (::stat(outputPath.constData(), &info) != 0) return;
+  const int fd = ::open(tempPath.constData(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return;
   ::fsync(fd);
   ::close(fd);
 }
 
-Result<> checkWritableFolder(const QString& folder) {
-  const QFileInfo info(folder);
-  if (!info.exists()) return Failure{QStringLiteral("no existe")};
-  if (!info.isDir()) return Failure{QStringLiteral("no es un directorio")};
-  int error = 0;
-  const QString probe = createTempIn(folder, &error);
-  if (probe.isEmpty()) return Failure{QStringLiteral("no se puede escribir en él (%1)").arg(errnoText(error))};
-  discardOutput(probe);
+Result<> checkWritableFolder(const QByteArray& folder) {
+  struct stat info {};
+  if (::stat(folder.constData(), &info) != 0) return Failure{QStringLiteral("no existe"), errno};
+  if (!S_ISDIR(info.st_mode)) return Failure{QStringLiteral("no es un directorio"), ENOTDIR};
+  Result<QByteArray> probe = createTempIn(folder);
+  if (!probe)
+    return Failure{QStringLiteral("no se puede escribir en él (%1)").arg(probe.reason().chopped(1)), probe.error()};
+  discardOutput(*probe);
   return {};
+}
+
+int removeDeadTemporaries(const QByteArray& folder) {
+  DIR* dir = ::opendir(folder.constData());
+  if (!dir) return 0;
+  QList<QByteArray> dead;
+  while (const dirent* entry = ::readdir(dir))
+    if (std::strncmp(entry->d_name, Prefix, sizeof Prefix - 1) == 0 && !ownerMayBeAlive(entry->d_name))
+      dead.append(folder + '/' + entry->d_name);
+  ::closedir(dir);
+  for (const QByteArray& path : dead) ::unlink(path.constData());
+  return int(dead.size());
 }

@@ -11,13 +11,23 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <csignal>
 
 namespace {
 
 using Outcome = ConvertResult::Outcome;
 
-// Large pictures get more time, once the worker has read their size.
-constexpr int MsPerMegapixel = 200;
+// The wall-time backstop, as a multiple of the processor time allowed.
+constexpr int WallTimeFactor = 6;
+
+// Why a worker died with a picture in hand.
+ConvertResult deathResult(const QProcess& process, bool writing, int limitMs) {
+  const bool crashed = process.exitStatus() == QProcess::CrashExit;
+  const QString reason = crashed && process.exitCode() == SIGXCPU ? reasons::tooSlow(limitMs)
+                         : writing ? QStringLiteral("El proceso de conversión se ha detenido al escribirla.")
+                                   : reasons::libraryCrashed();
+  return ConvertResult::failed(writing ? Outcome::NotWritten : Outcome::NotRescaled, reason);
+}
 
 }  // namespace
 
@@ -34,7 +44,18 @@ WorkerPool::WorkerPool(Options options) : options_(std::move(options)) {
 
 WorkerPool::~WorkerPool() {
   stopping_ = true;
-  for (Worker& worker : workers_) stopWorker(worker);
+  for (Worker& worker : workers_) {
+    worker.process->disconnect(this);
+    worker.process->kill();
+  }
+  for (QProcess* dying : findChildren<QProcess*>(Qt::FindDirectChildrenOnly)) dying->kill();
+  // Outputs go only once their workers are gone, or one could write its
+  // file again and so create it anew.
+  for (QProcess* dying : findChildren<QProcess*>(Qt::FindDirectChildrenOnly)) dying->waitForFinished(5000);
+  for (Worker& worker : workers_) {
+    worker.process->waitForFinished(5000);
+    if (worker.job) discardOutput(worker.job->request.tempPath);
+  }
   for (const Job& job : waiting_) discardOutput(job.request.tempPath);
   for (const ConvertResult& result : std::as_const(results_)) discardOutput(result.tempPath);
 }
@@ -45,14 +66,12 @@ void WorkerPool::startWorker(Worker& worker) {
   worker.process = std::make_unique<QProcess>();
   QProcess* process = worker.process.get();
   process->setProgram(options_.program);
+  process->setArguments({QString::number(QCoreApplication::applicationPid())});
   process->setStandardErrorFile(QProcess::nullDevice());
   connect(process, &QProcess::readyReadStandardOutput, this, [this, &worker] { onOutput(worker); });
-  connect(process, &QProcess::finished, this, [this, &worker] {
-    onDeath(worker, QStringLiteral("El proceso de conversión se ha detenido al leer la imagen."));
-  });
+  connect(process, &QProcess::finished, this, [this, &worker] { onDeath(worker); });
   connect(process, &QProcess::errorOccurred, this, [this, &worker](QProcess::ProcessError error) {
-    if (error == QProcess::FailedToStart)
-      onDeath(worker, QStringLiteral("No se puede iniciar el programa de conversión %1.").arg(options_.program));
+    if (error == QProcess::FailedToStart) onDeath(worker);
   });
   if (!worker.deadline) {
     worker.deadline = std::make_unique<QTimer>();
@@ -62,22 +81,27 @@ void WorkerPool::startWorker(Worker& worker) {
   process->start();
 }
 
-void WorkerPool::stopWorker(Worker& worker) {
+void WorkerPool::abandon(Worker& worker) {
   worker.deadline->stop();
-  worker.process->disconnect(this);
-  worker.process->kill();
-  worker.process->waitForFinished(2000);
-  // Only now: a worker still alive could open its file again and so
-  // create it anew.
-  if (worker.job) discardOutput(std::exchange(worker.job, std::nullopt)->request.tempPath);
+  QProcess* process = worker.process.release();
+  process->disconnect(this);
+  process->setParent(this);
+  const QByteArray temp = worker.job ? worker.job->request.tempPath : QByteArray();
+  connect(process, &QProcess::finished, this, [process, temp] {
+    discardOutput(temp);
+    process->deleteLater();
+  });
+  process->kill();
 }
 
 void WorkerPool::submit(int ticket, const ConvertRequest& request) {
   Job job{ticket, request};
+  job.request.timeLimitMs = options_.baseTimeLimitMs;
+  job.limitMs = options_.baseTimeLimitMs;
   if (job.request.tempPath.isEmpty()) {
-    Result<QString> temp = createOutputTemp(request.outputPath);
+    Result<QByteArray> temp = createOutputTemp(request.outputPath);
     if (!temp) {
-      results_.insert(ticket, ConvertResult::failed(Outcome::NotWritten, temp.reason()));
+      results_.insert(ticket, ConvertResult::failed(Outcome::NotWritten, temp.reason(), temp.error()));
       return;
     }
     job.request.tempPath = *temp;
@@ -109,41 +133,45 @@ void WorkerPool::dispatch() {
     worker.job = std::move(waiting_.front());
     waiting_.pop_front();
     worker.process->write(worker::encodeRequest(worker.job->request));
-    worker.deadline->start(options_.baseTimeLimitMs);
+    worker.deadline->start(WallTimeFactor * worker.job->limitMs);
   }
 }
 
 void WorkerPool::onOutput(Worker& worker) {
   worker.received.append(worker.process->readAllStandardOutput());
   while (std::optional<worker::Reply> reply = worker::takeReply(worker.received)) {
+    if (!worker.job) continue;
     if (const auto* size = std::get_if<worker::SizeReport>(&*reply)) {
-      const qint64 megapixels = qint64(size->size.width()) * size->size.height() / 1'000'000;
-      if (worker.job) worker.deadline->start(int(options_.baseTimeLimitMs + megapixels * MsPerMegapixel));
-    } else if (worker.job) {
+      worker.job->limitMs = timeLimitMs(options_.baseTimeLimitMs, size->size);
+      worker.deadline->start(WallTimeFactor * worker.job->limitMs);
+    } else if (std::holds_alternative<worker::WritingReport>(*reply)) {
+      worker.job->writing = true;
+    } else {
       finish(worker, std::get<ConvertResult>(*reply));
     }
   }
 }
 
-void WorkerPool::onDeath(Worker& worker, const QString& why) {
+void WorkerPool::onDeath(Worker& worker) {
   if (stopping_) return;
-  const bool couldNotStart = worker.process->error() == QProcess::FailedToStart;
-  if (worker.job) finish(worker, ConvertResult::failed(Outcome::NotRescaled, why));
-  if (couldNotStart) {
-    brokenReason_ = why;
+  if (worker.process->error() == QProcess::FailedToStart) {
+    brokenReason_ = QStringLiteral("No se puede iniciar el programa de conversión %1.").arg(options_.program);
+    if (worker.job) finish(worker, ConvertResult::failed(Outcome::NotRescaled, brokenReason_));
     dispatch();
     return;
   }
+  if (worker.job) finish(worker, deathResult(*worker.process, worker.job->writing, worker.job->limitMs));
   startWorker(worker);
   dispatch();
 }
 
 void WorkerPool::onTimeout(Worker& worker) {
   if (!worker.job) return;
-  const int ticket = worker.job->ticket;
-  stopWorker(worker);
-  results_.insert(ticket, ConvertResult::failed(Outcome::NotRescaled,
-                                                QStringLiteral("La imagen ha tardado demasiado en leerse.")));
+  const Job job = *worker.job;
+  abandon(worker);
+  worker.job.reset();
+  results_.insert(job.ticket, ConvertResult::failed(job.writing ? Outcome::NotWritten : Outcome::NotRescaled,
+                                                     reasons::tooSlow(WallTimeFactor * job.limitMs)));
   startWorker(worker);
   dispatch();
 }

@@ -17,6 +17,11 @@ class QTimer;
 // that crashes or hangs the image library costs only itself, and the
 // caller never waits on one. Each picture is asked for under a ticket and
 // its result taken under the same ticket, in whatever order the caller likes.
+//
+// A worker may spend a picture's time limit in processor time, which it
+// enforces itself, so a busy machine never costs a valid picture; the pool
+// keeps a far longer limit in wall time for a worker that uses no processor
+// at all (a read that never returns).
 class WorkerPool : public QObject {
   Q_OBJECT
  public:
@@ -43,6 +48,8 @@ class WorkerPool : public QObject {
   struct Job {
     int ticket;
     ConvertRequest request;
+    int limitMs = 0;       // the processor time the worker allows itself
+    bool writing = false;  // the worker has begun to write the output
   };
   struct Worker {
     std::unique_ptr<QProcess> process;
@@ -52,11 +59,12 @@ class WorkerPool : public QObject {
   };
 
   void startWorker(Worker& worker);
-  // Kills the worker and drops what it was making.
-  void stopWorker(Worker& worker);
+  // Ends the worker without waiting for it; its output is removed once it
+  // is gone, when it can no longer write it again.
+  void abandon(Worker& worker);
   void dispatch();
   void onOutput(Worker& worker);
-  void onDeath(Worker& worker, const QString& why);
+  void onDeath(Worker& worker);
   void onTimeout(Worker& worker);
   void finish(Worker& worker, ConvertResult result);
 

@@ -7,7 +7,7 @@
 namespace worker {
 namespace {
 
-enum class ReplyKind : quint8 { Size = 1, Result = 2 };
+enum class ReplyKind : quint8 { Size = 1, Result = 2, Writing = 3 };
 
 // A frame: the payload's length as 4 bytes, big-endian, then the payload.
 QByteArray frame(const QByteArray& payload) {
@@ -30,8 +30,8 @@ std::optional<QByteArray> takeFrame(QByteArray& buffer) {
 QByteArray encodeRequest(const ConvertRequest& request) {
   QByteArray payload;
   QDataStream out(&payload, QIODevice::WriteOnly);
-  out << request.source << request.outputPath << request.tempPath << request.size
-      << qint32(request.saveFlags);
+  out << request.source << request.outputPath << request.tempPath << request.size << qint32(request.saveFlags)
+      << qint32(request.timeLimitMs);
   return frame(payload);
 }
 
@@ -40,9 +40,10 @@ std::optional<ConvertRequest> takeRequest(QByteArray& buffer) {
   if (!payload) return std::nullopt;
   QDataStream in(*payload);
   ConvertRequest request;
-  qint32 saveFlags = 0;
-  in >> request.source >> request.outputPath >> request.tempPath >> request.size >> saveFlags;
+  qint32 saveFlags = 0, timeLimit = 0;
+  in >> request.source >> request.outputPath >> request.tempPath >> request.size >> saveFlags >> timeLimit;
   request.saveFlags = saveFlags;
+  request.timeLimitMs = timeLimit;
   return request;
 }
 
@@ -51,9 +52,12 @@ QByteArray encodeReply(const Reply& reply) {
   QDataStream out(&payload, QIODevice::WriteOnly);
   if (const auto* size = std::get_if<SizeReport>(&reply)) {
     out << quint8(ReplyKind::Size) << size->size;
+  } else if (std::holds_alternative<WritingReport>(reply)) {
+    out << quint8(ReplyKind::Writing);
   } else {
     const auto& result = std::get<ConvertResult>(reply);
-    out << quint8(ReplyKind::Result) << quint8(result.outcome) << result.reason << result.tempPath;
+    out << quint8(ReplyKind::Result) << quint8(result.outcome) << result.reason << result.tempPath
+        << qint32(result.error);
   }
   return frame(payload);
 }
@@ -69,9 +73,12 @@ std::optional<Reply> takeReply(QByteArray& buffer) {
     in >> report.size;
     return report;
   }
+  if (ReplyKind(kind) == ReplyKind::Writing) return WritingReport{};
   ConvertResult result;
   quint8 outcome = 0;
-  in >> outcome >> result.reason >> result.tempPath;
+  qint32 error = 0;
+  in >> outcome >> result.reason >> result.tempPath >> error;
+  result.error = error;
   result.outcome = outcome <= quint8(ConvertResult::Outcome::NotWritten) ? ConvertResult::Outcome(outcome)
                                                                          : ConvertResult::Outcome::NotRescaled;
   return result;

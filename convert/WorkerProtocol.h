@@ -1,8 +1,8 @@
 #pragma once
 
-// What the window and a conversion worker say to each other over the
+// What the program and a conversion worker say to each other over the
 // worker's standard input and output: length-prefixed frames, so that any
-// file name, newlines included, goes through whole.
+// file name, whatever its bytes, goes through whole.
 
 #include "convert/ConvertPicture.h"
 
@@ -14,13 +14,16 @@
 
 namespace worker {
 
-// The worker has read the picture's header: its size, so the window can
-// give a large picture more time.
+// The worker has read the picture's header: its size, which gives a large
+// picture more time.
 struct SizeReport {
   QSize size;
 };
+// The worker has begun to write the JPEG: if it dies now, the picture was
+// read but not saved.
+struct WritingReport {};
 
-using Reply = std::variant<SizeReport, ConvertResult>;
+using Reply = std::variant<SizeReport, WritingReport, ConvertResult>;
 
 QByteArray encodeRequest(const ConvertRequest& request);
 QByteArray encodeReply(const Reply& reply);

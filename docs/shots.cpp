@@ -40,7 +40,7 @@ int main(int argc, char* argv[]) {
   for (const char* name : {"playa.jpg", "montaña.png", "atardecer.tif", "logo.gif"}) {
     const QString path = QDir(dir.path()).filePath(QString::fromUtf8(name));
     FreeImage_Save(FIF_PNG, dib, QFile::encodeName(path).constData(), 0);
-    window.AddImage(path, false);
+    window.AddImage(QFile::encodeName(path), false);
   }
   FreeImage_Unload(dib);
 

@@ -2,23 +2,23 @@
 
 #include "convert/Failure.h"
 
-#include <QString>
-#include <QStringList>
+#include <QByteArray>
+#include <QList>
 
 #include <sys/types.h>
 
 #include <compare>
 #include <optional>
 
-// What one folder holds, read straight from the file system.
+// What one folder holds, read straight from the file system, as its bytes.
 struct FolderListing {
-  QStringList files;       // full paths of everything that is not a folder
-  QStringList subfolders;  // full paths of folders, links to folders included
+  QList<QByteArray> files;       // full paths of everything that is not a folder
+  QList<QByteArray> subfolders;  // full paths of folders, links to folders included
 };
 
 // Entries in name order, so a scan adds pictures in an order the user can
 // predict. Hidden entries are included.
-Result<FolderListing> listFolder(const QString& folder);
+Result<FolderListing> listFolder(const QByteArray& folder);
 
 // What a folder is on disk, whatever path leads to it: tells a folder seen
 // before through a link from a new one.
@@ -27,4 +27,4 @@ struct FolderId {
   ino_t inode;
   auto operator<=>(const FolderId&) const = default;
 };
-std::optional<FolderId> folderId(const QString& folder);
+std::optional<FolderId> folderId(const QByteArray& folder);

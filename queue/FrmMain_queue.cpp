@@ -9,14 +9,14 @@
 #include <QCursor>
 #include <QMenu>
 
-void FrmMain::AddImage(const QString& File, bool SkipTypeCheck) {
+void FrmMain::AddImage(const QByteArray& File, bool SkipTypeCheck) {
   if (isPicture(File)) {
-    const QString row = ExtractFilenameFormPath(File);
+    const QString row = displayPath(ExtractFilenameFormPath(File));
     queue_.append(File);
     LstImagenes->addItem(row);
   } else if (!SkipTypeCheck) {
     dialogs_.MsgBox(this,
-                    QStringLiteral("El archivo ") + File +
+                    QStringLiteral("El archivo ") + displayPath(File) +
                         QStringLiteral(" no es una imagen o no tiene un formato adecuado"),
                     vbExclamation, QStringLiteral("Formato desconocido"));
   }
@@ -37,6 +37,6 @@ void FrmMain::BtnAdd_Click() {
   frmMenu_->popupMenu()->popup(QCursor::pos());
 }
 
-void FrmMain::LstImagenes_OLEDragDrop(const QStringList& Files) {
-  for (const QString& file : Files) AddImage(file, false);
+void FrmMain::LstImagenes_OLEDragDrop(const QList<QByteArray>& Files) {
+  for (const QByteArray& file : Files) AddImage(file, false);
 }

@@ -43,32 +43,32 @@ void FrmMenu::mnArchivo_Click() {
   CmbAbrir.DefaultExt = QStringLiteral("jpg");
   CmbAbrir.ShowOpen(dialogs_, &owner_);
   if (trimSpaces(CmbAbrir.FileName).isEmpty()) return;
-  owner_.AddImage(CmbAbrir.FileName, false);
+  owner_.AddImage(pathOf(CmbAbrir.FileName), false);
 }
 
 void FrmMenu::mnDirectorio_Click() {
   const QString folder =
       trimSpaces(picker_.BrowseForFolder(&owner_, QStringLiteral("Selecione el directorio de las imágenes")));
   if (folder.isEmpty()) return;
-  const std::optional<FolderId> id = folderId(folder);
+  const std::optional<FolderId> id = folderId(pathOf(folder));
   if (!id || !QFileInfo(folder).isDir())
     throw AppError(QStringLiteral("No se encuentra la carpeta %1").arg(folder));
   std::set<FolderId> visited{*id};
-  get_files(folder, visited);
+  get_files(pathOf(folder), visited);
 }
 
-void FrmMenu::get_files(const QString& tfolder, std::set<FolderId>& visited) {
+void FrmMenu::get_files(const QByteArray& tfolder, std::set<FolderId>& visited) {
   try {
     if (tfolder.isEmpty()) return;
     Result<FolderListing> listing = listFolder(tfolder);
     if (!listing) throw AppError(listing.reason());
-    for (const QString& file : listing->files) {
+    for (const QByteArray& file : listing->files) {
       owner_.AddImage(file, true);
       // Keeps the window alive during a long scan; the user may close it.
       QCoreApplication::processEvents();
       if (owner_.unloaded()) return;
     }
-    for (const QString& subfolder : listing->subfolders) {
+    for (const QByteArray& subfolder : listing->subfolders) {
       const std::optional<FolderId> id = folderId(subfolder);
       if (id && !visited.insert(*id).second) continue;
       get_files(subfolder, visited);

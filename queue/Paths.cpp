@@ -2,21 +2,22 @@
 
 #include "convert/Failure.h"
 
-#include <QDir>
 #include <QFile>
 
 #include <sys/stat.h>
 
-QString ExtractFilenameFormPath(const QString& File) {
+QByteArray ExtractFilenameFormPath(const QByteArray& File) {
   const qsizetype length = File.size();
-  if (length > 32767)
-    throw AppError(QStringLiteral("Desbordamiento: la ruta es demasiado larga."));
-  const QChar separator = QDir::separator();
+  if (length > 32767) throw AppError(QStringLiteral("Desbordamiento: la ruta es demasiado larga."));
   for (qsizetype position = length - 1; position >= 1; --position) {
-    if (File[position - 1] == separator) return File.mid(position);
+    if (File[position - 1] == '/') return File.mid(position);
   }
-  return QString();
+  return QByteArray();
 }
+
+QString displayPath(const QByteArray& path) { return QFile::decodeName(path); }
+
+QByteArray pathOf(const QString& text) { return QFile::encodeName(text); }
 
 QString trimSpaces(const QString& text) {
   qsizetype first = 0;
@@ -26,8 +27,7 @@ QString trimSpaces(const QString& text) {
   return text.mid(first, last - first);
 }
 
-bool isRegularFile(const QString& path) {
+bool isRegularFile(const QByteArray& path) {
   struct stat info {};
-  return !path.isEmpty() && ::stat(QFile::encodeName(path).constData(), &info) == 0 &&
-         S_ISREG(info.st_mode);
+  return !path.isEmpty() && ::stat(path.constData(), &info) == 0 && S_ISREG(info.st_mode);
 }

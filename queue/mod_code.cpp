@@ -6,7 +6,7 @@
 
 namespace mod_code {
 
-void ImageQueue::append(const QString& path) {
+void ImageQueue::append(const QByteArray& path) {
   if (ImageCount() >= MaxImages)
     throw AppError(QStringLiteral("Desbordamiento: la lista no admite más de %1 imágenes.")
                        .arg(MaxImages));
@@ -22,6 +22,6 @@ void ImageQueue::clear() {
 
 }  // namespace mod_code
 
-bool isPicture(const QString& path) {
+bool isPicture(const QByteArray& path) {
   return isRegularFile(path) && freeimage::GetFileType(path, 0) != FIF_UNKNOWN;
 }

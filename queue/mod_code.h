@@ -1,27 +1,28 @@
 #pragma once
 
-#include <QString>
-#include <QStringList>
+#include <QByteArray>
+#include <QList>
 
 namespace mod_code {
 
-// The files the next run will convert, in the order they were accepted.
-// The same path may stand any number of times.
+// The files the next run will convert, in the order they were accepted,
+// each as the file system's bytes. The same path may stand any number of
+// times.
 class ImageQueue {
  public:
   static constexpr int MaxImages = 32767;
 
   int ImageCount() const { return int(ImagePaths_.size()); }
-  const QStringList& ImagePaths() const { return ImagePaths_; }
+  const QList<QByteArray>& ImagePaths() const { return ImagePaths_; }
 
   // Throws AppError when the queue already holds MaxImages, before changing
   // anything.
-  void append(const QString& path);
+  void append(const QByteArray& path);
   void removeAt(int index);
   void clear();
 
  private:
-  QStringList ImagePaths_;
+  QList<QByteArray> ImagePaths_;
 };
 
 }  // namespace mod_code
@@ -29,4 +30,4 @@ class ImageQueue {
 // Whether a file may join the queue: a regular file (links followed) whose
 // contents the image library recognises as a picture. Names and extensions
 // play no part.
-bool isPicture(const QString& path);
+bool isPicture(const QByteArray& path);

@@ -28,6 +28,7 @@ struct Session {
   QTemporaryDir root;
 
   explicit Session(WorkerPool::Options workers = {}) : window(dialogs, workers) { window.show(); }
+  ~Session() { pictures::removeTree(root.path()); }
 
   template <class T = QWidget>
   T* find(const QString& name) const {
@@ -51,10 +52,17 @@ struct Session {
     QTest::mouseClick(list()->viewport(), Qt::LeftButton, {}, list()->visualItemRect(list()->item(row)).center());
   }
   // Drags local files from a file manager onto the list and drops them.
+  // Names travel percent-encoded, as a file manager sends them, whatever
+  // their bytes.
   void drop(const QStringList& paths) {
+    QList<QByteArray> bytes;
+    for (const QString& p : paths) bytes << QFile::encodeName(p);
+    dropBytes(bytes);
+  }
+  void dropBytes(const QList<QByteArray>& paths) {
     QMimeData data;
     QList<QUrl> urls;
-    for (const QString& p : paths) urls.append(QUrl::fromLocalFile(p));
+    for (const QByteArray& p : paths) urls.append(QUrl::fromEncoded("file://" + p.toPercentEncoding("/")));
     data.setUrls(urls);
     const QPoint at = list()->viewport()->rect().center();
     QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
@@ -106,6 +114,12 @@ struct Session {
     QFile text(path(relative));
     if (picture ? !pictures::make(path(relative), QSize(40, 30)) : !text.open(QIODevice::WriteOnly)) qWarning("no file");
     return path(relative);
+  }
+  // A picture whose name is not text: Latin-1, as old archives carry.
+  QByteArray latin1(const QString& folder) {
+    const QByteArray path = QFile::encodeName(this->folder(folder)) + "/caf\xe9.png";
+    freeimage::Save(FIF_PNG, pictures::make(QSize(40, 30)).get(), path, 0);
+    return path;
   }
   QString folder(const QString& relative) {
     QDir().mkpath(path(relative));
@@ -206,7 +220,7 @@ class WindowTest : public QObject {
     const QString destination = s.folder("destino");
     s.folder("destino/mala.png");  // a folder where the output should go
     const QString gone = s.file("borrada.png");
-    s.drop({s.file("buena.png"), gone, s.file("mala.png")});
+    s.dropBytes({s.latin1("fuente"), QFile::encodeName(gone), QFile::encodeName(s.file("mala.png"))});
     QFile::remove(gone);
     s.find<QComboBox>("CmbTamaño")->setCurrentIndex(0);
     s.find<QComboBox>("CmbCalidad")->setCurrentIndex(0);
@@ -217,17 +231,18 @@ class WindowTest : public QObject {
     s.click("BtnConvertir");
 
     QCOMPARE(s.shown().size(), 3);
-    QCOMPARE(s.shown()[0], "Atención|48|No se ha podido reescalar la imagen " + gone);
-    QVERIFY2(s.shown()[1].startsWith("Atención|48|No se ha podido guardar la imagen " + destination + "/mala.png\n"),
-             qPrintable(s.shown()[1]));
+    QCOMPARE(s.shown()[0], "Atención|48|No se ha podido reescalar la imagen " + gone +
+                               "\nEl archivo está dañado o su formato no se admite.");
+    QCOMPARE(s.shown()[1], "Atención|48|No se ha podido guardar la imagen " + destination + "/mala.png\nEs un directorio.");
     QCOMPARE(s.shown()[2], "Dimenzo|48|El proceso ha finalizado, pero sólo se han convertido 1 de 3 imágenes.");
     QCOMPARE(enabled[0], (QStringList{"LstImagenes", "BtnAbout"}));
     QCOMPARE(enabled[2].size(), 9);  // the controls come back before the last message
     QCOMPARE(log.frame, (QStringList{"Estado", "Estado (33%)", "Estado (67%)", "Estado (100%)", "Estado"}));
-    QCOMPARE(log.label, (QStringList{"Estado:", "Estado: Conviertiendo buena.png ...",
+    QCOMPARE(log.label, (QStringList{"Estado:", "Estado: Conviertiendo caf\uFFFD.png ...",
                                      "Estado: Conviertiendo borrada.png ...", "Estado: Conviertiendo mala.png ..."}));
-    QCOMPARE(pictures::inspect(destination + "/buena.png").size, QSize(1024, 768));
-    QCOMPARE(pictures::entries(destination), (QStringList{"buena.png", "mala.png"}));
+    const QByteArray output = QFile::encodeName(destination) + "/caf\xe9.png";  // the source's name, byte for byte
+    QCOMPARE(FreeImage_GetWidth(freeimage::Load(FIF_JPEG, output).get()), 1024u);
+    QCOMPARE(pictures::entries(destination), (QStringList{"caf\uFFFD.png", "mala.png"}));
 
     QVERIFY(s.rows().isEmpty() && s.window.queue().ImageCount() == 0);
     QCOMPARE(s.caption("CmbTamaño") + s.caption("CmbCalidad"), QString("640x480Normal"));
@@ -312,12 +327,14 @@ class WindowTest : public QObject {
     QCOMPARE(::mkfifo(QFile::encodeName(s.path("árbol/tubo")).constData(), 0600), 0);
     QVERIFY(QFile::link(s.path("árbol"), s.path("árbol/sub/vuelta")));
     s.file("árbol/zeta/d.png");
+    const QByteArray latin = s.latin1("árbol");
     QVERIFY(QFile::link(s.path("árbol/zeta"), s.path("árbol/enlace")));
     s.folder("árbol/quitada");
     s.onFirstRow([&] { QDir(s.path("árbol/quitada")).removeRecursively(); });
     s.addFolder(s.path("árbol"));
-    QCOMPARE(s.rows(), (QStringList{"a.png", "b.png", "d.png", "c.png"}));
-    QCOMPARE(s.window.queue().ImagePaths()[2], s.path("árbol/enlace/d.png"));
+    QCOMPARE(s.rows(), (QStringList{"a.png", "b.png", "caf\uFFFD.png", "d.png", "c.png"}));
+    QCOMPARE(s.window.queue().ImagePaths()[2], latin);
+    QCOMPARE(s.window.queue().ImagePaths()[3], QFile::encodeName(s.path("árbol/enlace/d.png")));
     QCOMPARE(s.shown().size(), 1);
     QVERIFY(s.shown()[0].startsWith("Error|16|Error al procesar el archivo: \nNo se puede leer la carpeta " +
                                     s.path("árbol/quitada")));
@@ -347,7 +364,7 @@ class WindowTest : public QObject {
     s.click("BtnBorrar");
     s.click("BtnBorrar");  // the removed row's selection does not carry over
     QCOMPARE(s.rows(), (QStringList{"a.png", "b.png"}));
-    QCOMPARE(s.window.queue().ImagePaths(), (QStringList{a, b}));
+    QCOMPARE(s.window.queue().ImagePaths(), (QList<QByteArray>{QFile::encodeName(a), QFile::encodeName(b)}));
   }
 
   // The folder chosen last, through either dialog, is where both open next;
@@ -371,7 +388,7 @@ class WindowTest : public QObject {
   void aFullQueueRefusesMore() {
     Session s;
     const QString a = s.file("a.png");
-    for (int i = 0; i < 32767; ++i) s.window.AddImage(a, true);
+    for (int i = 0; i < 32767; ++i) s.window.AddImage(QFile::encodeName(a), true);
     s.drop({a});
     QCOMPARE(s.shown(), QStringList{"Dimenzo Error|16|Desbordamiento: la lista no admite más de 32767 imágenes."});
     QCOMPARE(s.window.queue().ImageCount(), 32767);

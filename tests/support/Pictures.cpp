@@ -4,6 +4,9 @@
 #include <QDir>
 #include <QFile>
 
+#include <dirent.h>
+#include <ftw.h>
+
 namespace pictures {
 namespace {
 
@@ -51,13 +54,13 @@ freeimage::Bitmap make(QSize size, Kind kind) {
 
 bool make(const QString& path, QSize size, FREE_IMAGE_FORMAT format, Kind kind) {
   freeimage::Bitmap dib = make(size, kind);
-  return dib && freeimage::Save(format, dib.get(), path, 0);
+  return dib && freeimage::Save(format, dib.get(), QFile::encodeName(path), 0);
 }
 
 Info inspect(const QString& path) {
   Info info;
-  info.format = freeimage::GetFileType(path, 0);
-  freeimage::Bitmap dib = freeimage::Load(info.format, path, 0);
+  info.format = freeimage::GetFileType(QFile::encodeName(path), 0);
+  freeimage::Bitmap dib = freeimage::Load(info.format, QFile::encodeName(path), 0);
   if (!dib) return info;
   info.size = QSize(int(FreeImage_GetWidth(dib.get())), int(FreeImage_GetHeight(dib.get())));
   info.bpp = FreeImage_GetBPP(dib.get());
@@ -71,7 +74,8 @@ QRgb pixel(FIBITMAP* dib, int x, int y) {
 }
 
 QRgb pixel(const QString& path, int x, int y) {
-  freeimage::Bitmap dib = freeimage::Load(freeimage::GetFileType(path, 0), path, 0);
+  const QByteArray file = QFile::encodeName(path);
+  freeimage::Bitmap dib = freeimage::Load(freeimage::GetFileType(file, 0), file, 0);
   return dib ? pixel(dib.get(), x, y) : 0;
 }
 
@@ -91,7 +95,19 @@ QList<qint64> workerPids() {
 }
 
 QStringList entries(const QString& folder) {
-  return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+  QStringList names;
+  if (DIR* dir = ::opendir(QFile::encodeName(folder).constData())) {
+    while (const dirent* entry = ::readdir(dir))
+      if (qstrcmp(entry->d_name, ".") != 0 && qstrcmp(entry->d_name, "..") != 0) names << QFile::decodeName(entry->d_name);
+    ::closedir(dir);
+  }
+  names.sort();
+  return names;
+}
+
+void removeTree(const QString& root) {
+  ::nftw(QFile::encodeName(root).constData(), [](const char* path, const struct stat*, int, FTW*) { return ::remove(path); },
+         16, FTW_DEPTH | FTW_PHYS);
 }
 
 }  // namespace pictures

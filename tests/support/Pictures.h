@@ -39,7 +39,10 @@ QRgb pixel(const QString& path, int x, int y);
 // Conversion workers running as children of this process.
 QList<qint64> workerPids();
 
-// Everything in a folder, hidden files included.
+// Everything in a folder, hidden files included, by name as the user reads
+// it (Qt's own listing skips names that are not text).
 QStringList entries(const QString& folder);
+// Removes a tree, whatever the bytes of its names.
+void removeTree(const QString& root);
 
 }  // namespace pictures
