@@ -31,11 +31,17 @@ ConvertResult deathResult(const QProcess& process, bool writing, int limitMs) {
 
 }  // namespace
 
+QString WorkerPool::programBeside(const QString& programFolder) {
+  const QDir folder(programFolder);
+  const QString inBuildTree = folder.filePath(QStringLiteral("dimenzo-worker"));
+  if (QFileInfo(inBuildTree).isExecutable()) return inBuildTree;
+  return QDir::cleanPath(folder.filePath(QStringLiteral(DIMENZO_LIBEXEC_FROM_BIN "/dimenzo-worker")));
+}
+
 WorkerPool::WorkerPool() : WorkerPool(Options()) {}
 
 WorkerPool::WorkerPool(Options options) : options_(std::move(options)) {
-  if (options_.program.isEmpty())
-    options_.program = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("dimenzo-worker"));
+  if (options_.program.isEmpty()) options_.program = programBeside(QCoreApplication::applicationDirPath());
   if (options_.workers <= 0) options_.workers = std::max(1, QThread::idealThreadCount());
   if (!QFileInfo(options_.program).isExecutable())
     throw AppError(QStringLiteral("No se encuentra el programa de conversión %1.").arg(options_.program));

@@ -26,10 +26,14 @@ class WorkerPool : public QObject {
   Q_OBJECT
  public:
   struct Options {
-    QString program;  // the worker's executable; "" for the one beside the program
+    QString program;  // the worker's executable; "" for this program's own
     int workers = 0;  // 0: one per core
     int baseTimeLimitMs = 10000;
   };
+
+  // Where the worker is for a program in `programFolder`: beside it in a
+  // build tree, in its libexec folder once installed.
+  static QString programBeside(const QString& programFolder);
 
   // Throws AppError when the worker program is not there.
   WorkerPool();

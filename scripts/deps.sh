@@ -10,6 +10,7 @@ packages=(
   fonts-liberation2
   xvfb xauth imagemagick
   desktop-file-utils appstream
+  dpkg-dev lintian
 )
 
 missing=()
