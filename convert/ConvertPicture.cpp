@@ -1,5 +1,7 @@
 #include "convert/ConvertPicture.h"
 
+#include "convert/Colour.h"
+#include "convert/Metadata.h"
 #include "convert/OutputFile.h"
 #include "convert/Pixels.h"
 #include "convert/Resample.h"
@@ -7,7 +9,6 @@
 #include <QLocale>
 
 #include <algorithm>
-#include <new>
 
 namespace {
 
@@ -27,6 +28,24 @@ bool rescalesAsIs(FIBITMAP* dib) {
 }
 
 Failure damaged() { return Failure{reasons::damaged(freeimage::LastMessage())}; }
+
+QByteArray iccProfileOf(FIBITMAP* dib) {
+  const FIICCPROFILE* icc = FreeImage_GetICCProfile(dib);
+  return icc && icc->data && icc->size > 0 ? QByteArray(static_cast<const char*>(icc->data), icc->size) : QByteArray();
+}
+
+bool isFloatingPoint(FIBITMAP* dib) {
+  const FREE_IMAGE_TYPE type = FreeImage_GetImageType(dib);
+  return type == FIT_FLOAT || type == FIT_DOUBLE || type == FIT_RGBF || type == FIT_RGBAF;
+}
+
+// The output's metadata comes from the source alone, written with Exiv2;
+// what the library carried along is dropped.
+void dropLibraryMetadata(FIBITMAP* dib) {
+  for (FREE_IMAGE_MDMODEL model : {FIMD_COMMENTS, FIMD_EXIF_MAIN, FIMD_EXIF_EXIF, FIMD_EXIF_GPS, FIMD_EXIF_MAKERNOTE,
+                                   FIMD_EXIF_INTEROP, FIMD_IPTC, FIMD_XMP, FIMD_GEOTIFF, FIMD_ANIMATION, FIMD_EXIF_RAW})
+    FreeImage_SetMetadata(model, dib, nullptr, nullptr);
+}
 
 // The JPEG decoder can hand over the picture at 1/2, 1/4 or 1/8 of its size
 // for little more than the cost of reading it. Such a shrink is taken only
@@ -72,7 +91,7 @@ QString libraryCrashed() { return QStringLiteral("La biblioteca de imágenes ha 
 }  // namespace reasons
 
 Result<Bitmap> rescalePicture(const QByteArray& source, QSize size, bool reducedDecode,
-                              const std::function<void(QSize)>& onSize) {
+                              const std::function<void(QSize)>& onSize, const QByteArray& profileHint) {
   const FREE_IMAGE_FORMAT fif = freeimage::GetFileType(source, 0);
   if (fif == FIF_UNKNOWN) return Failure{reasons::damaged()};
 
@@ -84,12 +103,26 @@ Result<Bitmap> rescalePicture(const QByteArray& source, QSize size, bool reduced
     if (reducedDecode && fif == FIF_JPEG) loadFlags = jpegScaleFlags(*header, size);
   }
 
-  Bitmap loaded = freeimage::Load(fif, source, loadFlags);
+  // CMYK pixels are taken as they are, to go through their own profile.
+  const int cmyk = fif == FIF_JPEG ? JPEG_CMYK : fif == FIF_TIFF ? TIFF_CMYK : 0;
+  Bitmap loaded = freeimage::Load(fif, source, loadFlags | cmyk);
   if (loaded && loadFlags != 0 &&
       (int(FreeImage_GetWidth(loaded.get())) < 2 * size.width() ||
        int(FreeImage_GetHeight(loaded.get())) < 2 * size.height()))
-    loaded = freeimage::Load(fif, source, 0);  // shrunk more than the rule allows
+    loaded = freeimage::Load(fif, source, cmyk);  // shrunk more than the rule allows
+  if (!loaded && fif == FIF_BMP) loaded = freeimage::LoadWithQt(source, MaxPicturePixels);
   if (!loaded) return damaged();
+
+  QByteArray profile = iccProfileOf(loaded.get());
+  if (profile.isEmpty()) profile = profileHint;
+  if (FreeImage_GetColorType(loaded.get()) == FIC_CMYK) {
+    // Without a profile of its own, the library's plain conversion.
+    Bitmap rgb = colour::cmykToSrgb(loaded.get(), profile);
+    loaded = rgb ? std::move(rgb) : freeimage::Load(fif, source, 0);
+    profile.clear();
+    if (!loaded) return damaged();
+  }
+  if (isFloatingPoint(loaded.get())) profile.clear();
   if (!rescalesAsIs(loaded.get())) {
     loaded = freeimage::ToRgb24(loaded.get());
     if (!loaded) return damaged();
@@ -103,12 +136,24 @@ Result<Bitmap> rescalePicture(const QByteArray& source, QSize size, bool reduced
     rescaled = freeimage::ToRgb24(rescaled.get());
     if (!rescaled) return damaged();
   }
+  dropLibraryMetadata(rescaled.get());
+  switch (colour::modelOf(profile)) {
+    case colour::Model::Rgb:
+      FreeImage_CreateICCProfile(rescaled.get(), profile.data(), long(profile.size()));
+      break;
+    case colour::Model::Grey:
+      if (Bitmap srgb = colour::greyToSrgb(rescaled.get(), profile)) rescaled = std::move(srgb);
+      break;
+    default:
+      break;
+  }
   return rescaled;
 }
 
 ConvertResult convertPicture(const ConvertRequest& request, const std::function<void(QSize)>& onSize,
                              const std::function<void()>& onWriting) {
-  Result<Bitmap> rescaled = rescalePicture(request.source, request.size, true, onSize);
+  const Metadata metadata = Metadata::read(request.source);
+  Result<Bitmap> rescaled = rescalePicture(request.source, request.size, true, onSize, metadata.iccProfile());
   if (!rescaled) {
     discardOutput(request.tempPath);
     return ConvertResult::failed(Outcome::NotRescaled, rescaled.reason());
@@ -119,13 +164,17 @@ ConvertResult convertPicture(const ConvertRequest& request, const std::function<
     if (!made) return ConvertResult::failed(Outcome::NotWritten, made.reason(), made.error());
     temp = *made;
   }
-  if (onWriting) onWriting();
-  if (!freeimage::Save(FIF_JPEG, rescaled->get(), temp, request.saveFlags)) {
+  QByteArray jpeg = freeimage::EncodeJpeg(rescaled->get(), request.saveFlags);
+  rescaled->reset();
+  if (jpeg.isEmpty()) {
     discardOutput(temp);
-    const QString message = freeimage::LastMessage();
-    return ConvertResult::failed(Outcome::NotWritten,
-                                 message.isEmpty() ? QStringLiteral("No se puede escribir el JPEG.") : message,
-                                 freeimage::LastError());
+    return ConvertResult::failed(Outcome::NotWritten, QStringLiteral("No se puede codificar la imagen como JPEG."));
+  }
+  metadata.writeInto(jpeg, request.size);  // without it, if it will not go in
+  if (onWriting) onWriting();
+  if (const Result<> written = writeOutput(temp, jpeg); !written) {
+    discardOutput(temp);
+    return ConvertResult::failed(Outcome::NotWritten, written.reason(), written.error());
   }
   // Done here, away from the window, which only renames.
   syncBeforeReplacing(temp, request.outputPath);

@@ -61,11 +61,18 @@ QString libraryCrashed();
 // eighth of its size when `reducedDecode` is on, as long as the resampling
 // still reduces it at least twice in each direction. `onSize` hears the
 // picture's size as soon as its header is read.
+//
+// Colour: an RGB picture keeps its ICC profile (the library's, or
+// `profile` where the library does not read the format's); CMYK and grey
+// pictures with a profile are turned into sRGB through it; floating-point
+// pictures are tone-mapped into sRGB. The result carries no other metadata.
 Result<freeimage::Bitmap> rescalePicture(const QByteArray& source, QSize size, bool reducedDecode = true,
-                                         const std::function<void(QSize)>& onSize = {});
+                                         const std::function<void(QSize)>& onSize = {},
+                                         const QByteArray& profile = QByteArray());
 
 // Reads, rescales and encodes the picture into a temporary file beside the
-// output. Nothing at outputPath is touched; on failure no temporary is left.
+// output, with the source's metadata fit for the web. Nothing at outputPath
+// is touched; on failure no temporary is left.
 // `onWriting` hears when the encoding into the file begins.
 ConvertResult convertPicture(const ConvertRequest& request, const std::function<void(QSize)>& onSize = {},
                              const std::function<void()>& onWriting = {});

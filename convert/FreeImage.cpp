@@ -1,8 +1,10 @@
 #include "convert/FreeImage.h"
 
-#include "convert/Failure.h"
-
 #include <QFile>
+#include <QImage>
+#include <QImageReader>
+
+#include <memory>
 
 #include <cerrno>
 #include <cstdio>
@@ -15,7 +17,6 @@ namespace freeimage {
 namespace {
 
 thread_local QString lastMessage;
-thread_local int lastError = 0;
 
 void onLibraryMessage(FREE_IMAGE_FORMAT, const char* message) {
   lastMessage = QString::fromLocal8Bit(message);
@@ -30,23 +31,9 @@ void prepare() {
   }();
   (void)installed;
   lastMessage.clear();
-  lastError = 0;
 }
 
 Bitmap adopt(FIBITMAP* dib) { return Bitmap(dib); }
-
-unsigned DLL_CALLCONV readFile(void* buffer, unsigned size, unsigned count, fi_handle handle) {
-  return unsigned(std::fread(buffer, size, count, static_cast<FILE*>(handle)));
-}
-unsigned DLL_CALLCONV writeFile(void* buffer, unsigned size, unsigned count, fi_handle handle) {
-  return unsigned(std::fwrite(buffer, size, count, static_cast<FILE*>(handle)));
-}
-int DLL_CALLCONV seekFile(fi_handle handle, long offset, int origin) {
-  return std::fseek(static_cast<FILE*>(handle), offset, origin);
-}
-long DLL_CALLCONV tellFile(fi_handle handle) { return std::ftell(static_cast<FILE*>(handle)); }
-
-FreeImageIO fileIo() { return FreeImageIO{readFile, writeFile, seekFile, tellFile}; }
 
 // The size in a JPEG's frame header. The library's header-only load of a
 // progressive JPEG reads and decodes every scan, as long as a full load;
@@ -108,35 +95,41 @@ Bitmap Rescale(FIBITMAP* dib, int width, int height, FREE_IMAGE_FILTER filter) {
   return adopt(FreeImage_Rescale(dib, width, height, filter));
 }
 
-bool Save(FREE_IMAGE_FORMAT fif, FIBITMAP* dib, const QByteArray& file, int flags) {
+QByteArray EncodeJpeg(FIBITMAP* dib, int flags) {
   prepare();
-  if (!dib) return false;
-  auto failed = [](int error) {
-    lastError = error;
-    lastMessage = systemErrorText(error);
-    return false;
-  };
-  // The library does not look at the result of closing the file, where a
-  // full disk shows up; writing through our own handle lets us.
-  const int fd = ::open(file.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) return failed(errno);
-  FILE* stream = ::fdopen(fd, "wb");
-  if (!stream) {
-    const int error = errno;
-    ::close(fd);
-    return failed(error);
+  if (!dib) return QByteArray();
+  const std::unique_ptr<FIMEMORY, decltype(&FreeImage_CloseMemory)> memory(FreeImage_OpenMemory(), FreeImage_CloseMemory);
+  BYTE* data = nullptr;
+  DWORD size = 0;
+  if (!memory || !FreeImage_SaveToMemory(FIF_JPEG, dib, memory.get(), flags) ||
+      !FreeImage_AcquireMemory(memory.get(), &data, &size))
+    return QByteArray();
+  return QByteArray(reinterpret_cast<const char*>(data), qsizetype(size));
+}
+
+Bitmap LoadWithQt(const QByteArray& file, qint64 maxPixels) {
+  QFile in;
+  const int fd = ::open(file.constData(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0 || !in.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+    if (fd >= 0) ::close(fd);
+    return nullptr;
   }
-  FreeImageIO io = fileIo();
-  errno = 0;
-  const bool encoded = FreeImage_SaveToHandle(fif, dib, &io, stream, flags) != FALSE;
-  const int writeError = std::ferror(stream) ? errno : 0;
-  if (std::fflush(stream) != 0 || writeError != 0) {
-    const int error = writeError != 0 ? writeError : errno;
-    std::fclose(stream);
-    return failed(error);
-  }
-  if (std::fclose(stream) != 0) return failed(errno);
-  return encoded;
+  QImageReader reader(&in);
+  reader.setAllocationLimit(int(maxPixels * 4 / (1024 * 1024)) + 1);
+  const QSize size = reader.size();
+  if (!size.isValid() || qint64(size.width()) * size.height() > maxPixels) return nullptr;
+  QImage image = reader.read();
+  if (image.isNull()) return nullptr;
+  // Qt's 32-bit pixels lie in memory as the library's do (blue, green, red,
+  // alpha); its rows run top-down, the library's bottom-up.
+  const bool alpha = image.hasAlphaChannel();
+  image.convertTo(alpha ? QImage::Format_ARGB32 : QImage::Format_BGR888);
+  Bitmap dib(FreeImage_Allocate(image.width(), image.height(), alpha ? 32 : 24));
+  if (!dib) return nullptr;
+  for (int y = 0; y < image.height(); ++y)
+    std::memcpy(FreeImage_GetScanLine(dib.get(), image.height() - 1 - y), image.constScanLine(y),
+                size_t(image.width()) * (alpha ? 4 : 3));
+  return dib;
 }
 
 std::optional<QSize> ProbeSize(FREE_IMAGE_FORMAT fif, const QByteArray& file) {
@@ -149,6 +142,5 @@ std::optional<QSize> ProbeSize(FREE_IMAGE_FORMAT fif, const QByteArray& file) {
 }
 
 QString LastMessage() { return lastMessage; }
-int LastError() { return lastError; }
 
 }  // namespace freeimage

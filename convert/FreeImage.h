@@ -33,9 +33,14 @@ Bitmap Load(FREE_IMAGE_FORMAT fif, const QByteArray& file, int flags = 0);
 Bitmap Rescale(FIBITMAP* dib, int width, int height,
                FREE_IMAGE_FILTER filter = FILTER_BSPLINE);
 
-// True when the file was written. When it was not, LastError() tells the
-// system's reason, if there was one.
-bool Save(FREE_IMAGE_FORMAT fif, FIBITMAP* dib, const QByteArray& file, int flags);
+// The bitmap encoded as a JPEG with these flags; empty when the library
+// cannot encode it.
+QByteArray EncodeJpeg(FIBITMAP* dib, int flags);
+
+// A picture the library recognises but cannot read (BMPs with the newer
+// headers or run-length coding), through Qt's own reader. Null when that
+// cannot read it either, or it has more than `maxPixels` pixels.
+Bitmap LoadWithQt(const QByteArray& file, qint64 maxPixels);
 
 // Width and height from the header alone, without allocating pixels.
 // Empty when the format cannot tell them without decoding, or the file
@@ -44,7 +49,5 @@ std::optional<QSize> ProbeSize(FREE_IMAGE_FORMAT fif, const QByteArray& file);
 
 // The library's last diagnostic on this thread, cleared by each call above.
 QString LastMessage();
-// The errno of the last failed Save on this thread; 0 when none is known.
-int LastError();
 
 }  // namespace freeimage

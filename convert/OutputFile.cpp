@@ -77,6 +77,23 @@ QByteArray folderOf(const QByteArray& path) {
 
 Result<QByteArray> createOutputTemp(const QByteArray& outputPath) { return createTempIn(folderOf(outputPath)); }
 
+Result<> writeOutput(const QByteArray& tempPath, const QByteArray& bytes) {
+  const int fd = ::open(tempPath.constData(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+  if (fd < 0) return Failure{systemErrorText(errno), errno};
+  for (qsizetype done = 0; done < bytes.size();) {
+    const ssize_t written = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) {
+      const int error = written < 0 ? errno : EIO;
+      ::close(fd);
+      return Failure{systemErrorText(error), error};
+    }
+    done += written;
+  }
+  if (::close(fd) != 0) return Failure{systemErrorText(errno), errno};
+  return {};
+}
+
 Result<> commitOutput(const QByteArray& tempPath, const QByteArray& outputPath) {
   if (::rename(tempPath.constData(), outputPath.constData()) != 0) {
     const int error = errno;

@@ -13,6 +13,9 @@
 // An empty file of a unique name beside the output, to write it into.
 Result<QByteArray> createOutputTemp(const QByteArray& outputPath);
 
+// Writes the whole output into its temporary file.
+Result<> writeOutput(const QByteArray& tempPath, const QByteArray& bytes);
+
 // Puts a finished temporary file in place of the output in one step. On
 // failure the temporary is removed and whatever stood at outputPath stays.
 Result<> commitOutput(const QByteArray& tempPath, const QByteArray& outputPath);

@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake
   qt6-base-dev qt6-base-dev-tools qt6-translations-l10n
-  libfreeimage-dev
+  libfreeimage-dev liblcms2-dev libexiv2-dev
   fonts-liberation2
   xvfb xauth imagemagick
   desktop-file-utils appstream

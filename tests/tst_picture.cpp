@@ -3,11 +3,16 @@
 // bytes, transparency over white, oversized pictures refused unread.
 
 #include "convert/ConvertPicture.h"
+#include "convert/OutputFile.h"
 #include "convert/Pixels.h"
 #include "convert/Resample.h"
 #include "support/Pictures.h"
 
 #include <QtTest>
+
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"  // Exiv2 0.27's std::auto_ptr
+#include <exiv2/exiv2.hpp>
+#include <lcms2.h>
 
 using Kind = pictures::Kind;
 
@@ -23,6 +28,53 @@ freeimage::Bitmap noise(QSize size, int bpp, quint32 seed) {
   return dib;
 }
 
+QByteArray saved(cmsHPROFILE profile) {
+  cmsUInt32Number size = 0;
+  cmsSaveProfileToMem(profile, nullptr, &size);
+  QByteArray bytes(qsizetype(size), 0);
+  cmsSaveProfileToMem(profile, bytes.data(), &size);
+  cmsCloseProfile(profile);
+  return bytes;
+}
+
+// Adobe RGB's primaries, gamma 2.2: a profile wider than sRGB.
+QByteArray wideRgbProfile() {
+  const cmsCIExyY white{0.3127, 0.3290, 1};
+  const cmsCIExyYTRIPLE primaries{{0.64, 0.33, 1}, {0.21, 0.71, 1}, {0.15, 0.06, 1}};
+  cmsToneCurve* gamma = cmsBuildGamma(nullptr, 2.2);
+  cmsToneCurve* curves[3] = {gamma, gamma, gamma};
+  const QByteArray bytes = saved(cmsCreateRGBProfile(&white, &primaries, curves));
+  cmsFreeToneCurve(gamma);
+  return bytes;
+}
+
+// A CMYK input profile: inks over sRGB, each taking away its complement.
+QByteArray cmykProfile() {
+  cmsHPROFILE profile = cmsCreateProfilePlaceholder(nullptr);
+  cmsSetDeviceClass(profile, cmsSigInputClass);
+  cmsSetColorSpace(profile, cmsSigCmykData);
+  cmsSetPCS(profile, cmsSigLabData);
+  cmsHPROFILE srgb = cmsCreate_sRGBProfile(), lab = cmsCreateLab4Profile(nullptr);
+  cmsHTRANSFORM toLab = cmsCreateTransform(srgb, TYPE_RGB_DBL, lab, TYPE_Lab_DBL, INTENT_PERCEPTUAL, 0);
+  cmsStage* clut = cmsStageAllocCLut16bit(nullptr, 9, 4, 3, nullptr);
+  cmsStageSampleCLut16bit(clut, [](const cmsUInt16Number in[], cmsUInt16Number out[], void* transform) {
+    double rgb[3], ink = 1 - in[3] / 65535.0;
+    for (int c = 0; c < 3; ++c) rgb[c] = (1 - in[c] / 65535.0) * ink;
+    cmsCIELab colour;
+    cmsDoTransform(transform, rgb, &colour, 1);
+    cmsFloat2LabEncoded(out, &colour);
+    return TRUE;
+  }, toLab, 0);
+  cmsPipeline* lut = cmsPipelineAlloc(nullptr, 4, 3);
+  cmsPipelineInsertStage(lut, cmsAT_BEGIN, clut);
+  cmsWriteTag(profile, cmsSigAToB0Tag, lut);
+  cmsPipelineFree(lut);
+  cmsDeleteTransform(toLab);
+  cmsCloseProfile(srgb);
+  cmsCloseProfile(lab);
+  return saved(profile);
+}
+
 bool sameBytes(FIBITMAP* a, FIBITMAP* b) {
   if (FreeImage_GetWidth(a) != FreeImage_GetWidth(b) || FreeImage_GetHeight(a) != FreeImage_GetHeight(b) ||
       FreeImage_GetBPP(a) != FreeImage_GetBPP(b) || FreeImage_GetColorType(a) != FreeImage_GetColorType(b))
@@ -33,11 +85,41 @@ bool sameBytes(FIBITMAP* a, FIBITMAP* b) {
   return true;
 }
 
+// A BMP as GIMP and ImageMagick write them: a version 5 header, and for
+// 32 bits an alpha mask; or run-length coded 8-bit with a palette.
+QByteArray bmp(QSize size, int bpp, int compression, const QByteArray& pixels, const QByteArray& palette = {}) {
+  QByteArray info(124, 0);
+  const quint32 fields[] = {124, quint32(size.width()), quint32(size.height()), 1 | quint32(bpp) << 16,
+                            quint32(compression), quint32(pixels.size()), 2835, 2835, quint32(palette.size() / 4), 0,
+                            0x00FF0000, 0x0000FF00, 0x000000FF, 0xFF000000, 0x73524742};
+  for (size_t i = 0; i < std::size(fields); ++i) qToLittleEndian(fields[i], info.data() + 4 * i);
+  QByteArray file = "BM" + QByteArray(12, 0) + info + palette + pixels;
+  qToLittleEndian(quint32(file.size()), file.data() + 2);
+  qToLittleEndian(quint32(14 + 124 + palette.size()), file.data() + 10);
+  return file;
+}
+
 }  // namespace
 
 class PictureTest : public QObject {
   Q_OBJECT
   QTemporaryDir dir;
+
+  // Converts a source into the folder's "salida.jpg" and opens that with Exiv2.
+  Exiv2::Image::AutoPtr convert(const QString& source) {
+    const QByteArray output = QFile::encodeName(dir.filePath("salida.jpg"));
+    const ConvertResult result = convertPicture({QFile::encodeName(source), output, {}, QSize(160, 120), 512});
+    if (result.outcome != ConvertResult::Outcome::Written || !commitOutput(result.tempPath, output))
+      return Exiv2::Image::AutoPtr();
+    auto image = Exiv2::ImageFactory::open(output.toStdString());
+    image->readMetadata();
+    return image;
+  }
+  static Exiv2::Image::AutoPtr opened(const QString& path) {
+    auto image = Exiv2::ImageFactory::open(QFile::encodeName(path).toStdString());
+    image->readMetadata();
+    return image;
+  }
 
  private slots:
   void everyKindBecomesColourAtTheSize_data() {
@@ -90,6 +172,124 @@ class PictureTest : public QObject {
     }
   }
 
+  // An RGB picture keeps its colour profile, whichever format brought it.
+  void colourProfilesAreKept_data() {
+    QTest::addColumn<FREE_IMAGE_FORMAT>("format");
+    QTest::newRow("jpeg") << FIF_JPEG;
+    QTest::newRow("png") << FIF_PNG;
+    QTest::newRow("tiff") << FIF_TIFF;
+  }
+  void colourProfilesAreKept() {
+    QFETCH(FREE_IMAGE_FORMAT, format);
+    const QString source = dir.filePath(QTest::currentDataTag());
+    QVERIFY(pictures::make(source, QSize(300, 200), format));
+    QByteArray profile = wideRgbProfile();
+    auto image = opened(source);
+    Exiv2::DataBuf icc(reinterpret_cast<Exiv2::byte*>(profile.data()), long(profile.size()));
+    image->setIccProfile(icc);
+    image->writeMetadata();
+    auto output = convert(source);
+    QVERIFY(output.get() && output->iccProfileDefined());
+    QCOMPARE(QByteArray(reinterpret_cast<char*>(output->iccProfile()->pData_), output->iccProfile()->size_), profile);
+  }
+
+  // CMYK pixels come out in sRGB as LittleCMS itself turns them, through
+  // the picture's own profile.
+  void cmykGoesThroughItsProfile() {
+    const QByteArray profile = cmykProfile();
+    const BYTE inks[2][4] = {{200, 30, 0, 10}, {0, 180, 220, 0}};
+    freeimage::Bitmap cmyk(FreeImage_Allocate(64, 48, 32));
+    for (int y = 0; y < 48; ++y)
+      for (int x = 0; x < 64; ++x) memcpy(FreeImage_GetScanLine(cmyk.get(), y) + 4 * x, inks[x >= 32], 4);
+    FreeImage_CreateICCProfile(cmyk.get(), const_cast<char*>(profile.data()), long(profile.size()));
+    const QString source = dir.filePath("cmyk.tif");
+    QVERIFY(FreeImage_Save(FIF_TIFF, cmyk.get(), QFile::encodeName(source).constData(), TIFF_CMYK));
+    QVERIFY(convert(source).get());
+
+    cmsHPROFILE in = cmsOpenProfileFromMem(profile.constData(), cmsUInt32Number(profile.size()));
+    cmsHPROFILE srgb = cmsCreate_sRGBProfile(), lab = cmsCreateLab4Profile(nullptr);
+    cmsHTRANSFORM expected = cmsCreateTransform(in, TYPE_CMYK_8, lab, TYPE_Lab_DBL, INTENT_PERCEPTUAL, 0);
+    cmsHTRANSFORM shown = cmsCreateTransform(srgb, TYPE_RGB_8, lab, TYPE_Lab_DBL, INTENT_PERCEPTUAL, 0);
+    for (int half = 0; half < 2; ++half) {
+      const QRgb pixel = pictures::pixel(dir.filePath("salida.jpg"), 40 + 80 * half, 60);
+      const BYTE rgb[3] = {BYTE(qRed(pixel)), BYTE(qGreen(pixel)), BYTE(qBlue(pixel))};
+      cmsCIELab want, got;
+      cmsDoTransform(expected, inks[half], &want, 1);
+      cmsDoTransform(shown, rgb, &got, 1);
+      QVERIFY2(cmsDeltaE(&want, &got) < 3, qPrintable(QString::number(cmsDeltaE(&want, &got))));
+    }
+    for (cmsHTRANSFORM t : {expected, shown}) cmsDeleteTransform(t);
+    for (cmsHPROFILE p : {in, srgb, lab}) cmsCloseProfile(p);
+  }
+
+  // What the owner wrote stays, orientation included; where it was taken,
+  // the embedded thumbnail and sizes that no longer hold do not.
+  void metadataFitForTheWeb_data() {
+    QTest::addColumn<FREE_IMAGE_FORMAT>("format");
+    QTest::newRow("jpeg") << FIF_JPEG;
+    QTest::newRow("png") << FIF_PNG;
+    QTest::newRow("tiff") << FIF_TIFF;
+    QTest::newRow("webp") << FIF_WEBP;
+  }
+  void metadataFitForTheWeb() {
+    QFETCH(FREE_IMAGE_FORMAT, format);
+    const QString source = dir.filePath(QTest::currentDataTag());
+    QVERIFY(pictures::make(source, QSize(300, 200), format));
+    auto image = opened(source);
+    Exiv2::ExifData& exif = image->exifData();
+    exif["Exif.Image.Orientation"] = uint16_t(6);
+    exif["Exif.Image.Artist"] = "Ana";
+    exif["Exif.Photo.PixelXDimension"] = uint32_t(300);
+    exif["Exif.GPSInfo.GPSLatitudeRef"] = "N";
+    exif["Exif.GPSInfo.GPSLatitude"] = "40/1 25/1 0/1";
+    const QByteArray thumbnail = freeimage::EncodeJpeg(pictures::make(QSize(16, 12)).get(), 0);
+    Exiv2::ExifThumb(exif).setJpegThumbnail(reinterpret_cast<const Exiv2::byte*>(thumbnail.constData()), long(thumbnail.size()));
+    image->xmpData()["Xmp.dc.creator"] = "Ana";
+    image->xmpData()["Xmp.exif.GPSLatitude"] = "40,25.0N";
+    image->iptcData()["Iptc.Application2.Caption"] = "Playa";
+    image->writeMetadata();
+
+    auto output = convert(source);
+    QVERIFY(output.get());
+    const Exiv2::ExifData& out = output->exifData();
+    QCOMPARE(out.findKey(Exiv2::ExifKey("Exif.Image.Orientation"))->toLong(), 6L);
+    QCOMPARE(out.findKey(Exiv2::ExifKey("Exif.Image.Artist"))->toString(), std::string("Ana"));
+    QCOMPARE(out.findKey(Exiv2::ExifKey("Exif.Photo.PixelXDimension"))->toLong(), 160L);
+    QCOMPARE(Exiv2::ExifThumbC(out).copy().size_, 0L);
+    QVERIFY(output->xmpData().findKey(Exiv2::XmpKey("Xmp.dc.creator")) != output->xmpData().end());
+    if (format != FIF_WEBP)  // which has no place for IPTC
+      QVERIFY(output->iptcData().findKey(Exiv2::IptcKey("Iptc.Application2.Caption")) != output->iptcData().end());
+    for (const auto& datum : out) QVERIFY2(datum.key().find("GPS") == std::string::npos, datum.key().c_str());
+    for (const auto& datum : output->xmpData()) QVERIFY2(datum.key().find("GPS") == std::string::npos, datum.key().c_str());
+  }
+
+  // BMPs the library cannot read are read by Qt and go on as any picture.
+  void everyBmpConverts_data() {
+    QTest::addColumn<QByteArray>("file");
+    QByteArray rgb, rgba, rle;
+    for (int y = 0; y < 30; ++y) {
+      for (int x = 0; x < 40; ++x) {
+        rgb += x < 20 ? QByteArray("\0\0\xff", 3) : QByteArray("\xff\xff\xff", 3);
+        rgba += x < 20 ? QByteArray("\0\0\xff\xff", 4) : QByteArray("\0\xff\0\0", 4);
+      }
+      rle += QByteArray("\x14\x00\x14\x01\x00\x00", 6);  // 20 of red, 20 of white, end of line
+    }
+    const QByteArray palette("\0\0\xff\0\xff\xff\xff\0", 8);
+    QTest::newRow("v5 24-bit") << bmp(QSize(40, 30), 24, 0, rgb);
+    QTest::newRow("v5 32-bit alpha") << bmp(QSize(40, 30), 32, 3, rgba);
+    QTest::newRow("rle8") << bmp(QSize(40, 30), 8, 1, rle + QByteArray("\x00\x01", 2), palette);
+  }
+  void everyBmpConverts() {
+    QFETCH(QByteArray, file);
+    QFile source(dir.filePath("imagen.bmp"));
+    QVERIFY(source.open(QIODevice::WriteOnly) && source.write(file) == file.size());
+    source.close();
+    QVERIFY(convert(source.fileName()).get());
+    const QRgb left = pictures::pixel(dir.filePath("salida.jpg"), 20, 60), right = pictures::pixel(dir.filePath("salida.jpg"), 140, 60);
+    QVERIFY2(qRed(left) > 240 && qGreen(left) < 30, "left half red");
+    QVERIFY2(qMin(qRed(right), qMin(qGreen(right), qBlue(right))) > 240, "right half white");
+  }
+
   // Our resampler stands in for the library's B-spline rescale: it must give
   // the very same bytes, whichever pass goes first and whatever the window.
   void resamplingMatchesTheLibrary_data() {
@@ -134,8 +334,8 @@ class PictureTest : public QObject {
   void oversizedPicturesAreRefusedUnread() {
     const QByteArray baseline = QFile::encodeName(dir.filePath("base.jpg")), progressive = baseline + ".p.jpg";
     freeimage::Bitmap dib = pictures::make(QSize(333, 222));
-    QVERIFY(freeimage::Save(FIF_JPEG, dib.get(), baseline, 0));
-    QVERIFY(freeimage::Save(FIF_JPEG, dib.get(), progressive, JPEG_PROGRESSIVE));
+    QVERIFY(FreeImage_Save(FIF_JPEG, dib.get(), baseline.constData(), 0));
+    QVERIFY(FreeImage_Save(FIF_JPEG, dib.get(), progressive.constData(), JPEG_PROGRESSIVE));
     QCOMPARE(freeimage::ProbeSize(FIF_JPEG, progressive), std::optional<QSize>(QSize(333, 222)));
 
     QFile file(QFile::decodeName(baseline));

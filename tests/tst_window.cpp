@@ -118,7 +118,7 @@ struct Session {
   // A picture whose name is not text: Latin-1, as old archives carry.
   QByteArray latin1(const QString& folder) {
     const QByteArray path = QFile::encodeName(this->folder(folder)) + "/caf\xe9.png";
-    freeimage::Save(FIF_PNG, pictures::make(QSize(40, 30)).get(), path, 0);
+    FreeImage_Save(FIF_PNG, pictures::make(QSize(40, 30)).get(), path.constData(), 0);
     return path;
   }
   QString folder(const QString& relative) {

@@ -54,7 +54,7 @@ freeimage::Bitmap make(QSize size, Kind kind) {
 
 bool make(const QString& path, QSize size, FREE_IMAGE_FORMAT format, Kind kind) {
   freeimage::Bitmap dib = make(size, kind);
-  return dib && freeimage::Save(format, dib.get(), QFile::encodeName(path), 0);
+  return dib && FreeImage_Save(format, dib.get(), QFile::encodeName(path).constData(), 0);
 }
 
 Info inspect(const QString& path) {
