@@ -113,8 +113,10 @@ Result<Bitmap> rescalePicture(const QByteArray& source, QSize size, bool reduced
   if (!loaded && fif == FIF_BMP) loaded = freeimage::LoadWithQt(source, MaxPicturePixels);
   if (!loaded) return damaged();
 
-  QByteArray profile = iccProfileOf(loaded.get());
-  if (profile.isEmpty()) profile = profileHint;
+  // Exiv2's reading of the profile first: the library's of a TIFF can
+  // come out with its header overwritten.
+  QByteArray profile = profileHint;
+  if (colour::modelOf(profile) == colour::Model::Other) profile = iccProfileOf(loaded.get());
   if (FreeImage_GetColorType(loaded.get()) == FIC_CMYK) {
     // Without a profile of its own, the library's plain conversion.
     Bitmap rgb = colour::cmykToSrgb(loaded.get(), profile);

@@ -62,8 +62,8 @@ QString libraryCrashed();
 // still reduces it at least twice in each direction. `onSize` hears the
 // picture's size as soon as its header is read.
 //
-// Colour: an RGB picture keeps its ICC profile (the library's, or
-// `profile` where the library does not read the format's); CMYK and grey
+// Colour: an RGB picture keeps its ICC profile (`profile`, as Exiv2 read
+// it, or else the library's); CMYK and grey
 // pictures with a profile are turned into sRGB through it; floating-point
 // pictures are tone-mapped into sRGB. The result carries no other metadata.
 Result<freeimage::Bitmap> rescalePicture(const QByteArray& source, QSize size, bool reducedDecode = true,

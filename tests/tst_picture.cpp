@@ -48,30 +48,23 @@ QByteArray wideRgbProfile() {
   return bytes;
 }
 
-// A CMYK input profile: inks over sRGB, each taking away its complement.
+// A CMYK input profile: each ink darkens and tints the paper in its way.
 QByteArray cmykProfile() {
   cmsHPROFILE profile = cmsCreateProfilePlaceholder(nullptr);
   cmsSetDeviceClass(profile, cmsSigInputClass);
   cmsSetColorSpace(profile, cmsSigCmykData);
   cmsSetPCS(profile, cmsSigLabData);
-  cmsHPROFILE srgb = cmsCreate_sRGBProfile(), lab = cmsCreateLab4Profile(nullptr);
-  cmsHTRANSFORM toLab = cmsCreateTransform(srgb, TYPE_RGB_DBL, lab, TYPE_Lab_DBL, INTENT_PERCEPTUAL, 0);
   cmsStage* clut = cmsStageAllocCLut16bit(nullptr, 9, 4, 3, nullptr);
-  cmsStageSampleCLut16bit(clut, [](const cmsUInt16Number in[], cmsUInt16Number out[], void* transform) {
-    double rgb[3], ink = 1 - in[3] / 65535.0;
-    for (int c = 0; c < 3; ++c) rgb[c] = (1 - in[c] / 65535.0) * ink;
-    cmsCIELab colour;
-    cmsDoTransform(transform, rgb, &colour, 1);
-    cmsFloat2LabEncoded(out, &colour);
+  cmsStageSampleCLut16bit(clut, [](const cmsUInt16Number in[], cmsUInt16Number out[], void*) {
+    const double c = in[0] / 65535.0, m = in[1] / 65535.0, y = in[2] / 65535.0, k = in[3] / 65535.0;
+    const cmsCIELab lab{100 * (1 - k) * (1 - (c + m + y) / 4), 70 * (m - c / 2), 70 * (y - (c + m) / 2)};
+    cmsFloat2LabEncoded(out, &lab);
     return TRUE;
-  }, toLab, 0);
+  }, nullptr, 0);
   cmsPipeline* lut = cmsPipelineAlloc(nullptr, 4, 3);
   cmsPipelineInsertStage(lut, cmsAT_BEGIN, clut);
   cmsWriteTag(profile, cmsSigAToB0Tag, lut);
   cmsPipelineFree(lut);
-  cmsDeleteTransform(toLab);
-  cmsCloseProfile(srgb);
-  cmsCloseProfile(lab);
   return saved(profile);
 }
 
@@ -172,25 +165,51 @@ class PictureTest : public QObject {
     }
   }
 
-  // An RGB picture keeps its colour profile, whichever format brought it.
-  void colourProfilesAreKept_data() {
+  // An RGB picture keeps its colour profile and what the owner wrote,
+  // orientation included, whichever format brought them; where it was
+  // taken, the embedded thumbnail and sizes that no longer hold go.
+  void profileAndMetadataFitForTheWeb_data() {
     QTest::addColumn<FREE_IMAGE_FORMAT>("format");
     QTest::newRow("jpeg") << FIF_JPEG;
     QTest::newRow("png") << FIF_PNG;
     QTest::newRow("tiff") << FIF_TIFF;
+    QTest::newRow("webp") << FIF_WEBP;
   }
-  void colourProfilesAreKept() {
+  void profileAndMetadataFitForTheWeb() {
     QFETCH(FREE_IMAGE_FORMAT, format);
     const QString source = dir.filePath(QTest::currentDataTag());
     QVERIFY(pictures::make(source, QSize(300, 200), format));
-    QByteArray profile = wideRgbProfile();
     auto image = opened(source);
+    QByteArray profile = wideRgbProfile();
     Exiv2::DataBuf icc(reinterpret_cast<Exiv2::byte*>(profile.data()), long(profile.size()));
-    image->setIccProfile(icc);
+    if (format != FIF_WEBP) image->setIccProfile(icc);  // (Exiv2 cannot write one there)
+    Exiv2::ExifData& exif = image->exifData();
+    exif["Exif.Image.Orientation"] = uint16_t(6);
+    exif["Exif.Image.Artist"] = "Ana";
+    exif["Exif.Photo.PixelXDimension"] = uint32_t(300);
+    exif["Exif.GPSInfo.GPSLatitudeRef"] = "N";
+    exif["Exif.GPSInfo.GPSLatitude"] = "40/1 25/1 0/1";
+    const QByteArray thumbnail = freeimage::EncodeJpeg(pictures::make(QSize(16, 12)).get(), 0);
+    Exiv2::ExifThumb(exif).setJpegThumbnail(reinterpret_cast<const Exiv2::byte*>(thumbnail.constData()), long(thumbnail.size()));
+    image->xmpData()["Xmp.dc.creator"] = "Ana";
+    image->xmpData()["Xmp.exif.GPSLatitude"] = "40,25.0N";
+    image->iptcData()["Iptc.Application2.Caption"] = "Playa";
     image->writeMetadata();
+
     auto output = convert(source);
-    QVERIFY(output.get() && output->iccProfileDefined());
-    QCOMPARE(QByteArray(reinterpret_cast<char*>(output->iccProfile()->pData_), output->iccProfile()->size_), profile);
+    QVERIFY(output.get());
+    if (format != FIF_WEBP)
+      QCOMPARE(QByteArray(reinterpret_cast<char*>(output->iccProfile()->pData_), output->iccProfile()->size_), profile);
+    const Exiv2::ExifData& out = output->exifData();
+    QCOMPARE(out.findKey(Exiv2::ExifKey("Exif.Image.Orientation"))->toLong(), 6L);
+    QCOMPARE(out.findKey(Exiv2::ExifKey("Exif.Image.Artist"))->toString(), std::string("Ana"));
+    QCOMPARE(out.findKey(Exiv2::ExifKey("Exif.Photo.PixelXDimension"))->toLong(), 160L);
+    QCOMPARE(Exiv2::ExifThumbC(out).copy().size_, 0L);
+    QVERIFY(output->xmpData().findKey(Exiv2::XmpKey("Xmp.dc.creator")) != output->xmpData().end());
+    if (format != FIF_WEBP)  // which has no place for IPTC
+      QVERIFY(output->iptcData().findKey(Exiv2::IptcKey("Iptc.Application2.Caption")) != output->iptcData().end());
+    for (const auto& datum : out) QVERIFY2(datum.key().find("GPS") == std::string::npos, datum.key().c_str());
+    for (const auto& datum : output->xmpData()) QVERIFY2(datum.key().find("GPS") == std::string::npos, datum.key().c_str());
   }
 
   // CMYK pixels come out in sRGB as LittleCMS itself turns them, through
@@ -220,47 +239,6 @@ class PictureTest : public QObject {
     }
     for (cmsHTRANSFORM t : {expected, shown}) cmsDeleteTransform(t);
     for (cmsHPROFILE p : {in, srgb, lab}) cmsCloseProfile(p);
-  }
-
-  // What the owner wrote stays, orientation included; where it was taken,
-  // the embedded thumbnail and sizes that no longer hold do not.
-  void metadataFitForTheWeb_data() {
-    QTest::addColumn<FREE_IMAGE_FORMAT>("format");
-    QTest::newRow("jpeg") << FIF_JPEG;
-    QTest::newRow("png") << FIF_PNG;
-    QTest::newRow("tiff") << FIF_TIFF;
-    QTest::newRow("webp") << FIF_WEBP;
-  }
-  void metadataFitForTheWeb() {
-    QFETCH(FREE_IMAGE_FORMAT, format);
-    const QString source = dir.filePath(QTest::currentDataTag());
-    QVERIFY(pictures::make(source, QSize(300, 200), format));
-    auto image = opened(source);
-    Exiv2::ExifData& exif = image->exifData();
-    exif["Exif.Image.Orientation"] = uint16_t(6);
-    exif["Exif.Image.Artist"] = "Ana";
-    exif["Exif.Photo.PixelXDimension"] = uint32_t(300);
-    exif["Exif.GPSInfo.GPSLatitudeRef"] = "N";
-    exif["Exif.GPSInfo.GPSLatitude"] = "40/1 25/1 0/1";
-    const QByteArray thumbnail = freeimage::EncodeJpeg(pictures::make(QSize(16, 12)).get(), 0);
-    Exiv2::ExifThumb(exif).setJpegThumbnail(reinterpret_cast<const Exiv2::byte*>(thumbnail.constData()), long(thumbnail.size()));
-    image->xmpData()["Xmp.dc.creator"] = "Ana";
-    image->xmpData()["Xmp.exif.GPSLatitude"] = "40,25.0N";
-    image->iptcData()["Iptc.Application2.Caption"] = "Playa";
-    image->writeMetadata();
-
-    auto output = convert(source);
-    QVERIFY(output.get());
-    const Exiv2::ExifData& out = output->exifData();
-    QCOMPARE(out.findKey(Exiv2::ExifKey("Exif.Image.Orientation"))->toLong(), 6L);
-    QCOMPARE(out.findKey(Exiv2::ExifKey("Exif.Image.Artist"))->toString(), std::string("Ana"));
-    QCOMPARE(out.findKey(Exiv2::ExifKey("Exif.Photo.PixelXDimension"))->toLong(), 160L);
-    QCOMPARE(Exiv2::ExifThumbC(out).copy().size_, 0L);
-    QVERIFY(output->xmpData().findKey(Exiv2::XmpKey("Xmp.dc.creator")) != output->xmpData().end());
-    if (format != FIF_WEBP)  // which has no place for IPTC
-      QVERIFY(output->iptcData().findKey(Exiv2::IptcKey("Iptc.Application2.Caption")) != output->iptcData().end());
-    for (const auto& datum : out) QVERIFY2(datum.key().find("GPS") == std::string::npos, datum.key().c_str());
-    for (const auto& datum : output->xmpData()) QVERIFY2(datum.key().find("GPS") == std::string::npos, datum.key().c_str());
   }
 
   // BMPs the library cannot read are read by Qt and go on as any picture.

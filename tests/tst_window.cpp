@@ -12,7 +12,9 @@
 #include <QtTest>
 #include <QtWidgets>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -37,11 +39,9 @@ struct Session {
   QListWidget* list() const { return find<QListWidget>("LstImagenes"); }
   void click(const QString& button) { QTest::mouseClick(find<QAbstractButton>(button), Qt::LeftButton); }
   QString caption(const QString& control) const {
-    QWidget* w = find(control);
-    if (auto* l = qobject_cast<QLabel*>(w)) return l->text();
-    if (auto* g = qobject_cast<QGroupBox*>(w)) return g->title();
-    if (auto* e = qobject_cast<QLineEdit*>(w)) return e->text();
-    return qobject_cast<QComboBox*>(w)->currentText();
+    for (const char* property : {"text", "title", "currentText"})
+      if (const QVariant value = find(control)->property(property); value.isValid()) return value.toString();
+    return QString();
   }
   QStringList rows() const {
     QStringList texts;
@@ -54,12 +54,7 @@ struct Session {
   // Drags local files from a file manager onto the list and drops them.
   // Names travel percent-encoded, as a file manager sends them, whatever
   // their bytes.
-  void drop(const QStringList& paths) {
-    QList<QByteArray> bytes;
-    for (const QString& p : paths) bytes << QFile::encodeName(p);
-    dropBytes(bytes);
-  }
-  void dropBytes(const QList<QByteArray>& paths) {
+  void drop(const QList<QByteArray>& paths) {
     QMimeData data;
     QList<QUrl> urls;
     for (const QByteArray& p : paths) urls.append(QUrl::fromEncoded("file://" + p.toPercentEncoding("/")));
@@ -109,16 +104,13 @@ struct Session {
   }
 
   QString path(const QString& relative) const { return QDir(root.path()).filePath(relative); }
-  QString file(const QString& relative, bool picture = true) {
-    QDir().mkpath(QFileInfo(path(relative)).absolutePath());
-    QFile text(path(relative));
-    if (picture ? !pictures::make(path(relative), QSize(40, 30)) : !text.open(QIODevice::WriteOnly)) qWarning("no file");
-    return path(relative);
-  }
-  // A picture whose name is not text: Latin-1, as old archives carry.
-  QByteArray latin1(const QString& folder) {
-    const QByteArray path = QFile::encodeName(this->folder(folder)) + "/caf\xe9.png";
-    FreeImage_Save(FIF_PNG, pictures::make(QSize(40, 30)).get(), path.constData(), 0);
+  // A picture, or an empty file; its name need not be text.
+  QByteArray file(const QByteArray& relative, bool picture = true) {
+    const QByteArray path = QFile::encodeName(root.path()) + '/' + relative;
+    QDir().mkpath(QFileInfo(QFile::decodeName(path)).absolutePath());
+    if (picture ? !FreeImage_Save(FIF_PNG, pictures::make(QSize(40, 30)).get(), path.constData(), 0)
+                : ::close(::creat(path.constData(), 0644)) != 0)
+      qWarning("no file");
     return path;
   }
   QString folder(const QString& relative) {
@@ -219,9 +211,9 @@ class WindowTest : public QObject {
     Session s;
     const QString destination = s.folder("destino");
     s.folder("destino/mala.png");  // a folder where the output should go
-    const QString gone = s.file("borrada.png");
-    s.dropBytes({s.latin1("fuente"), QFile::encodeName(gone), QFile::encodeName(s.file("mala.png"))});
-    QFile::remove(gone);
+    const QByteArray gone = s.file("borrada.png");
+    s.drop({s.file("caf\xe9.png"), gone, s.file("mala.png")});
+    ::unlink(gone);
     s.find<QComboBox>("CmbTamaño")->setCurrentIndex(0);
     s.find<QComboBox>("CmbCalidad")->setCurrentIndex(0);
     QList<QStringList> enabled;
@@ -281,7 +273,7 @@ class WindowTest : public QObject {
   // scan then goes on into the emptied queue.
   void runInsideAScan() {
     Session s;
-    for (const char* name : {"a.png", "b.png", "c.png"}) s.file(QStringLiteral("fuente/") + name);
+    for (const char* name : {"a.png", "b.png", "c.png"}) s.file(QByteArray("fuente/") + name);
     s.chooseDestination(s.folder("destino"));
     s.onFirstRow([&] { QTimer::singleShot(0, &s.window, [&] { s.click("BtnConvertir"); }); });
     s.addFolder(s.path("fuente"));
@@ -327,11 +319,18 @@ class WindowTest : public QObject {
     QCOMPARE(::mkfifo(QFile::encodeName(s.path("árbol/tubo")).constData(), 0600), 0);
     QVERIFY(QFile::link(s.path("árbol"), s.path("árbol/sub/vuelta")));
     s.file("árbol/zeta/d.png");
-    const QByteArray latin = s.latin1("árbol");
+    const QByteArray latin = s.file("árbol/caf\xe9.png");
     QVERIFY(QFile::link(s.path("árbol/zeta"), s.path("árbol/enlace")));
     s.folder("árbol/quitada");
     s.onFirstRow([&] { QDir(s.path("árbol/quitada")).removeRecursively(); });
+    s.chooseDestination(s.path("destino"));
+    s.addFolder(QString());  // a cancel: no scan
     s.addFolder(s.path("árbol"));
+    s.chooseDestination(QString());  // a cancel keeps the destination; the scanned folder is the last chosen
+    QCOMPARE(s.caption("TxtDirectorioDestino"), s.path("destino"));
+    const auto& asked = s.dialogs.folderRequests;
+    QCOMPARE(asked[1].start + "|" + asked[3].start, s.path("destino") + "|" + s.path("árbol"));
+    QCOMPARE(asked[0].title + "|" + asked[2].title, "Selecione el directorio de destino|Selecione el directorio de las imágenes");
     QCOMPARE(s.rows(), (QStringList{"a.png", "b.png", "caf\uFFFD.png", "d.png", "c.png"}));
     QCOMPARE(s.window.queue().ImagePaths()[2], latin);
     QCOMPARE(s.window.queue().ImagePaths()[3], QFile::encodeName(s.path("árbol/enlace/d.png")));
@@ -344,11 +343,11 @@ class WindowTest : public QObject {
   // is not; "Borrar" takes out the selected row only.
   void filesAndDropsAndBorrar() {
     Session s;
-    const QString a = s.file("fotos/a.png"), notes = s.file("otros/notas.txt", false);
+    const QByteArray a = s.file("fotos/a.png"), notes = s.file("otros/notas.txt", false);
     s.addFile(a);
     s.addFile(notes);
     s.addFile(QString());  // cancel
-    s.drop({a, s.folder("carpeta")});
+    s.drop({a, QFile::encodeName(s.folder("carpeta"))});
     QCOMPARE(s.rows(), (QStringList{"a.png", "a.png"}));
     QCOMPARE(s.shown(), (QStringList{
                             "Formato desconocido|48|El archivo " + notes + " no es una imagen o no tiene un formato adecuado",
@@ -357,38 +356,22 @@ class WindowTest : public QObject {
     const auto& asked = s.dialogs.openRequests;
     QCOMPARE(asked[0].title + asked[0].suffix + asked[2].start, "Selecione el archivo de imagenjpg" + s.path("otros"));
 
-    const QString b = s.file("b.png");
+    const QByteArray b = s.file("b.png");
     s.drop({b});
     s.click("BtnBorrar");  // nothing selected: nothing happens
     s.selectRow(0);
     s.click("BtnBorrar");
     s.click("BtnBorrar");  // the removed row's selection does not carry over
     QCOMPARE(s.rows(), (QStringList{"a.png", "b.png"}));
-    QCOMPARE(s.window.queue().ImagePaths(), (QList<QByteArray>{QFile::encodeName(a), QFile::encodeName(b)}));
-  }
-
-  // The folder chosen last, through either dialog, is where both open next;
-  // a cancel changes nothing.
-  void pickersShareTheLastFolder() {
-    Session s;
-    const QString destination = s.folder("destino");
-    s.chooseDestination(destination);
-    s.chooseDestination(QString());
-    s.addFolder(QString());
-    QCOMPARE(s.caption("TxtDirectorioDestino"), destination);
-    s.addFolder(s.folder("fuente"));
-    s.chooseDestination(QString());
-    const auto& asked = s.dialogs.folderRequests;
-    QCOMPARE(asked[2].start + asked[4].start, destination + s.path("fuente"));
-    QCOMPARE(asked[0].title + asked[2].title, "Selecione el directorio de destinoSelecione el directorio de las imágenes");
+    QCOMPARE(s.window.queue().ImagePaths(), (QList<QByteArray>{a, b}));
   }
 
   // One more than 32767 pictures is refused with a message; nothing queued
   // is lost and the list stays in step.
   void aFullQueueRefusesMore() {
     Session s;
-    const QString a = s.file("a.png");
-    for (int i = 0; i < 32767; ++i) s.window.AddImage(QFile::encodeName(a), true);
+    const QByteArray a = s.file("a.png");
+    for (int i = 0; i < 32767; ++i) s.window.AddImage(a, true);
     s.drop({a});
     QCOMPARE(s.shown(), QStringList{"Dimenzo Error|16|Desbordamiento: la lista no admite más de 32767 imágenes."});
     QCOMPARE(s.window.queue().ImageCount(), 32767);
@@ -400,7 +383,6 @@ class WindowTest : public QObject {
     QVERIFY(installQtSpanish(translator));
     QMessageBox box(QMessageBox::Warning, "Dimenzo", "texto", QMessageBox::Ok | QMessageBox::Cancel);
     QCOMPARE(box.button(QMessageBox::Ok)->text() + box.button(QMessageBox::Cancel)->text(), QString("AceptarCancelar"));
-    QCoreApplication::removeTranslator(&translator);
   }
 };
 

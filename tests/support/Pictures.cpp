@@ -57,16 +57,6 @@ bool make(const QString& path, QSize size, FREE_IMAGE_FORMAT format, Kind kind) 
   return dib && FreeImage_Save(format, dib.get(), QFile::encodeName(path).constData(), 0);
 }
 
-Info inspect(const QString& path) {
-  Info info;
-  info.format = freeimage::GetFileType(QFile::encodeName(path), 0);
-  freeimage::Bitmap dib = freeimage::Load(info.format, QFile::encodeName(path), 0);
-  if (!dib) return info;
-  info.size = QSize(int(FreeImage_GetWidth(dib.get())), int(FreeImage_GetHeight(dib.get())));
-  info.bpp = FreeImage_GetBPP(dib.get());
-  return info;
-}
-
 QRgb pixel(FIBITMAP* dib, int x, int y) {
   RGBQUAD value{};
   FreeImage_GetPixelColor(dib, unsigned(x), FreeImage_GetHeight(dib) - 1 - unsigned(y), &value);

@@ -24,14 +24,6 @@ freeimage::Bitmap make(QSize size, Kind kind = Kind::Rgb24);
 // Writes a picture of the given size, kind and format; false if the library refused.
 bool make(const QString& path, QSize size, FREE_IMAGE_FORMAT format = FIF_PNG, Kind kind = Kind::Rgb24);
 
-struct Info {
-  FREE_IMAGE_FORMAT format = FIF_UNKNOWN;
-  QSize size;
-  unsigned bpp = 0;
-};
-// What the library sees in a file.
-Info inspect(const QString& path);
-
 // The colour at one pixel, x from the left and y from the top.
 QRgb pixel(FIBITMAP* dib, int x, int y);
 QRgb pixel(const QString& path, int x, int y);
