@@ -104,9 +104,7 @@ class PictureTest : public QObject {
     const ConvertResult result = convertPicture({QFile::encodeName(source), output, {}, QSize(160, 120), 512});
     if (result.outcome != ConvertResult::Outcome::Written || !commitOutput(result.tempPath, output))
       return Exiv2::Image::AutoPtr();
-    auto image = Exiv2::ImageFactory::open(output.toStdString());
-    image->readMetadata();
-    return image;
+    return opened(dir.filePath("salida.jpg"));
   }
   static Exiv2::Image::AutoPtr opened(const QString& path) {
     auto image = Exiv2::ImageFactory::open(QFile::encodeName(path).toStdString());
@@ -121,8 +119,6 @@ class PictureTest : public QObject {
     QTest::newRow("png rgba") << Kind::Rgba32 << FIF_PNG;
     QTest::newRow("png 48-bit") << Kind::Rgb48 << FIF_PNG;
     QTest::newRow("png grey 16") << Kind::Grey16 << FIF_PNG;
-    QTest::newRow("tiff 48-bit") << Kind::Rgb48 << FIF_TIFF;
-    QTest::newRow("tiff grey 16") << Kind::Grey16 << FIF_TIFF;
     QTest::newRow("exr float") << Kind::RgbFloat << FIF_EXR;
     QTest::newRow("hdr float") << Kind::RgbFloat << FIF_HDR;
     QTest::newRow("bmp palette") << Kind::Palette8 << FIF_BMP;
@@ -244,18 +240,13 @@ class PictureTest : public QObject {
   // BMPs the library cannot read are read by Qt and go on as any picture.
   void everyBmpConverts_data() {
     QTest::addColumn<QByteArray>("file");
-    QByteArray rgb, rgba, rle;
-    for (int y = 0; y < 30; ++y) {
-      for (int x = 0; x < 40; ++x) {
-        rgb += x < 20 ? QByteArray("\0\0\xff", 3) : QByteArray("\xff\xff\xff", 3);
-        rgba += x < 20 ? QByteArray("\0\0\xff\xff", 4) : QByteArray("\0\xff\0\0", 4);
-      }
-      rle += QByteArray("\x14\x00\x14\x01\x00\x00", 6);  // 20 of red, 20 of white, end of line
-    }
-    const QByteArray palette("\0\0\xff\0\xff\xff\xff\0", 8);
+    // Rows of 20 red pixels, then 20 white (or transparent, hiding green).
+    const QByteArray rgb = (QByteArray("\0\0\xff", 3).repeated(20) + QByteArray(60, '\xff')).repeated(30);
+    const QByteArray rgba = (QByteArray("\0\0\xff\xff", 4).repeated(20) + QByteArray("\0\xff\0\0", 4).repeated(20)).repeated(30);
+    const QByteArray rle = QByteArray("\x14\x00\x14\x01\x00\x00", 6).repeated(30) + QByteArray("\x00\x01", 2);
     QTest::newRow("v5 24-bit") << bmp(QSize(40, 30), 24, 0, rgb);
     QTest::newRow("v5 32-bit alpha") << bmp(QSize(40, 30), 32, 3, rgba);
-    QTest::newRow("rle8") << bmp(QSize(40, 30), 8, 1, rle + QByteArray("\x00\x01", 2), palette);
+    QTest::newRow("rle8") << bmp(QSize(40, 30), 8, 1, rle, QByteArray("\0\0\xff\0\xff\xff\xff\0", 8));
   }
   void everyBmpConverts() {
     QFETCH(QByteArray, file);

@@ -312,13 +312,10 @@ class WindowTest : public QObject {
   // walked twice, and a subfolder that cannot be listed is told once.
   void folderScanAddsPicturesDepthFirst() {
     Session s;
-    s.file("árbol/b.png");
-    s.file("árbol/a.png");
-    s.file("árbol/sub/c.png");
+    for (const char* name : {"árbol/b.png", "árbol/a.png", "árbol/sub/c.png", "árbol/zeta/d.png"}) s.file(name);
     s.file("árbol/vacía/notas.txt", false);
     QCOMPARE(::mkfifo(QFile::encodeName(s.path("árbol/tubo")).constData(), 0600), 0);
     QVERIFY(QFile::link(s.path("árbol"), s.path("árbol/sub/vuelta")));
-    s.file("árbol/zeta/d.png");
     const QByteArray latin = s.file("árbol/caf\xe9.png");
     QVERIFY(QFile::link(s.path("árbol/zeta"), s.path("árbol/enlace")));
     s.folder("árbol/quitada");
