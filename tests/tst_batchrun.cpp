@@ -214,8 +214,10 @@ class BatchRunTest : public QObject {
   void busyMachineCostsNoPicture() {
     Batch b;
     b.pool.baseTimeLimitMs = 1000;
+    b.pool.workers = 1;
     const QByteArray source = QFile::encodeName(b.add("foto.png"));
     WorkerPool pool(b.pool);
+    QTRY_COMPARE(pictures::workerPids().size(), 1);  // started, under its own name
     signalWorkers(SIGSTOP);
     pool.submit(0, {source, QFile::encodeName(b.output("foto.png")), {}, QSize(8, 8), 0});
     QTimer::singleShot(2500, [] { signalWorkers(SIGCONT); });
