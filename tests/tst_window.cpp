@@ -326,7 +326,8 @@ class WindowTest : public QObject {
     s.chooseDestination(QString());  // a cancel keeps the destination; the scanned folder is the last chosen
     QCOMPARE(s.caption("TxtDirectorioDestino"), s.path("destino"));
     const auto& asked = s.dialogs.folderRequests;
-    QCOMPARE(asked[1].start + "|" + asked[3].start, s.path("destino") + "|" + s.path("árbol"));
+    QCOMPARE(asked[1].start + "|" + asked[2].start + "|" + asked[3].start,
+             s.path("destino") + "|" + s.path("destino") + "|" + s.path("árbol"));
     QCOMPARE(asked[0].title + "|" + asked[2].title, "Selecione el directorio de destino|Selecione el directorio de las imágenes");
     QCOMPARE(s.rows(), (QStringList{"a.png", "b.png", "caf\uFFFD.png", "d.png", "c.png"}));
     QCOMPARE(s.window.queue().ImagePaths()[2], latin);
