@@ -39,17 +39,14 @@ qint64 residentKb(qint64 pid) {
   return 0;
 }
 
-// This process and its children: the workers.
+// This process and its children, the workers, which the main thread starts.
 qint64 residentKbOfAll() {
   const qint64 self = QCoreApplication::applicationPid();
   qint64 total = residentKb(self);
-  for (const QString& pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly)) continue;
-    const QByteArray line = stat.readAll();
-    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
-    if (fields.size() > 1 && fields[1].toLongLong() == self) total += residentKb(pid.toLongLong());
-  }
+  QFile children(QStringLiteral("/proc/%1/task/%1/children").arg(self));
+  if (children.open(QIODevice::ReadOnly))
+    for (const QByteArray& pid : children.readAll().split(' '))
+      if (!pid.trimmed().isEmpty()) total += residentKb(pid.trimmed().toLongLong());
   return total;
 }
 
