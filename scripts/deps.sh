@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake
+  build-essential cmake pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-translations-l10n
   libfreeimage-dev liblcms2-dev libexiv2-dev
   fonts-liberation2
