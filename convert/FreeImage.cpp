@@ -38,13 +38,18 @@ Bitmap adopt(FIBITMAP* dib) { return Bitmap(dib); }
 // The size in a JPEG's frame header. The library's header-only load of a
 // progressive JPEG reads and decodes every scan, as long as a full load;
 // the frame header is a few bytes from the start.
+// Opens a file by its bytes; QFile's own open takes a name as text, and a
+// name that is not text would be lost on the way.
+bool openForReading(QFile& in, const QByteArray& file) {
+  const int fd = ::open(file.constData(), O_RDONLY | O_CLOEXEC);
+  if (fd >= 0 && in.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) return true;
+  if (fd >= 0) ::close(fd);
+  return false;
+}
+
 std::optional<QSize> jpegFrameSize(const QByteArray& file) {
   QFile in;
-  const int fd = ::open(file.constData(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0 || !in.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-    if (fd >= 0) ::close(fd);
-    return std::nullopt;
-  }
+  if (!openForReading(in, file)) return std::nullopt;
   uchar marker[2];
   if (in.read(reinterpret_cast<char*>(marker), 2) != 2 || marker[0] != 0xFF || marker[1] != 0xD8)
     return std::nullopt;
@@ -109,11 +114,7 @@ QByteArray EncodeJpeg(FIBITMAP* dib, int flags) {
 
 Bitmap LoadWithQt(const QByteArray& file, qint64 maxPixels) {
   QFile in;
-  const int fd = ::open(file.constData(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0 || !in.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-    if (fd >= 0) ::close(fd);
-    return nullptr;
-  }
+  if (!openForReading(in, file)) return nullptr;
   QImageReader reader(&in);
   reader.setAllocationLimit(int(maxPixels * 4 / (1024 * 1024)) + 1);
   const QSize size = reader.size();

@@ -17,7 +17,7 @@
 
 void FrmMain::BtnConvertir_Click() {
   const QString title = QStringLiteral("Dimenzo");
-  const int total = queue_.ImageCount();
+  const int queued = queue_.ImageCount();
   try {
     if (trimSpaces(TxtDirectorioDestino->text()).isEmpty()) {
       dialogs_.MsgBox(this, QStringLiteral("Debe indicar un directorio de destino"), vbExclamation, title);
@@ -81,7 +81,7 @@ void FrmMain::BtnConvertir_Click() {
                                              "Se han convertido %3 de %4 imágenes; las demás siguen en la lista.")
                                   .arg(folder, reason)
                                   .arg(written)
-                                  .arg(total),
+                                  .arg(queued),
                               vbExclamation, title);
             },
         .finished =

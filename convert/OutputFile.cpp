@@ -43,10 +43,14 @@ QByteArray machineAndBoot() {
   return tag;
 }
 
-// "<machine+boot>-<pid>-<start>": who made a temporary.
+// "<machine+boot>-<pid>-<start>": who made a temporary. Read once; it does
+// not change while the process lives.
 QByteArray ownerTag() {
-  const QByteArray pid = QByteArray::number(::getpid());
-  return machineAndBoot() + '-' + pid + '-' + startTimeOf(pid);
+  static const QByteArray tag = [] {
+    const QByteArray pid = QByteArray::number(::getpid());
+    return machineAndBoot() + '-' + pid + '-' + startTimeOf(pid);
+  }();
+  return tag;
 }
 
 // Whether the process that made a temporary of this name may still want it.

@@ -117,11 +117,8 @@ void WorkerPool::submit(int ticket, const ConvertRequest& request) {
 }
 
 std::optional<ConvertResult> WorkerPool::take(int ticket) {
-  const auto found = results_.constFind(ticket);
-  if (found == results_.cend()) return std::nullopt;
-  ConvertResult result = *found;
-  results_.erase(found);
-  return result;
+  if (!results_.contains(ticket)) return std::nullopt;
+  return results_.take(ticket);
 }
 
 void WorkerPool::dispatch() {
