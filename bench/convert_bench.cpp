@@ -8,6 +8,10 @@
 // a reduced-size decode with the one rescaled from the full decode. With
 // --resampler it times our B-spline rescale against the library's on every
 // picture and counts the bytes in which they differ.
+//
+// Each mode exits 1, saying why on one line, when it did not do the work it
+// reports: no picture converted or compared, a picture neither written nor
+// reported as failed, a reported output missing from the destination.
 
 #include "convert/BatchRun.h"
 #include "convert/ConvertPicture.h"
@@ -17,6 +21,7 @@
 #include "queue/mod_code.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -27,9 +32,15 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <set>
 #include <thread>
 
 namespace {
+
+int fail(const char* why) {
+  std::fprintf(stderr, "convert_bench: %s\n", why);
+  return 1;
+}
 
 qint64 residentKb(qint64 pid) {
   QFile status(QStringLiteral("/proc/%1/status").arg(pid));
@@ -76,11 +87,13 @@ int comparePsnr(const QStringList& files, QSize size) {
     std::printf("%6.2f dB  %s\n", value, qPrintable(QFileInfo(file).fileName()));
   }
   std::printf("JPEGs compared: %d, lowest PSNR: %.2f dB\n", compared, worst);
-  return worst > 40 ? 0 : 1;
+  if (compared == 0) return fail("no JPEG could be compared");
+  return worst > 40 ? 0 : fail("a reduced-size decode lost too much (40 dB at the least)");
 }
 
 int compareResampler(const QStringList& files, QSize size) {
   qint64 ours = 0, theirs = 0, differing = 0;
+  int compared = 0;
   for (const QString& file : files) {
     const QByteArray path = QFile::encodeName(file);
     freeimage::Bitmap dib = freeimage::Load(freeimage::GetFileType(path), path);
@@ -94,15 +107,18 @@ int compareResampler(const QStringList& files, QSize size) {
     clock.restart();
     freeimage::Bitmap b = freeimage::Rescale(dib.get(), size.width(), size.height());
     theirs += clock.nsecsElapsed();
+    if (!a || !b) continue;
+    ++compared;
     for (int y = 0; y < size.height(); ++y) {
       const BYTE* p = FreeImage_GetScanLine(a.get(), y);
       const BYTE* q = FreeImage_GetScanLine(b.get(), y);
       for (unsigned x = 0; x < FreeImage_GetLine(a.get()); ++x) differing += p[x] != q[x];
     }
   }
-  std::printf("pictures: %d, ours: %.2f s, library: %.2f s, differing bytes: %lld\n", int(files.size()),
-              ours / 1e9, theirs / 1e9, differing);
-  return differing == 0 ? 0 : 1;
+  std::printf("pictures: %d, ours: %.2f s, library: %.2f s, differing bytes: %lld\n", compared, ours / 1e9,
+              theirs / 1e9, differing);
+  if (compared == 0) return fail("no picture could be rescaled both ways");
+  return differing == 0 ? 0 : fail("our rescale differs from the library's");
 }
 
 }  // namespace
@@ -120,10 +136,15 @@ int main(int argc, char* argv[]) {
   QStringList files;
   const QDir source(args[1]);
   for (const QString& name : source.entryList(QDir::Files, QDir::Name)) files << source.filePath(name);
+  if (files.isEmpty()) return fail("no files in the source folder");
+  if (size.isEmpty()) return fail("the size is not WIDTHxHEIGHT");
   if (args.contains(QStringLiteral("--psnr"))) return comparePsnr(files, size);
   if (args.contains(QStringLiteral("--resampler"))) return compareResampler(files, size);
 
   const QDir destination(args[2]);
+  if (!destination.exists()) return fail("the destination folder does not exist");
+  // Outputs older than this were not written by this run.
+  const QDateTime started = QDateTime::currentDateTime().addSecs(-1);
   QElapsedTimer clock;
   clock.start();
 
@@ -154,23 +175,46 @@ int main(int argc, char* argv[]) {
   mod_code::ImageQueue queue;
   for (const QString& file : files) queue.append(QFile::encodeName(file));
   BatchRun run(queue, {QFile::encodeName(destination.path()) + '/', size, jpegFlagsForQuality(1), {}});
-  int written = 0;
-  auto tell = [](int, const QByteArray& path, const QString& reason) {
+  int written = -1;
+  bool destinationFailed = false;
+  std::set<int> failed;
+  auto tell = [&](int position, const QByteArray& path, const QString& reason) {
+    failed.insert(position);
     std::printf("failed: %s: %s\n", path.constData(), qPrintable(reason));
   };
   run.run({.notRescaled = tell,
            .progress = [](int, float) {},
            .notWritten = tell,
-           .destinationFailed = [](int, const QString& reason, int) {
-             std::printf("destination failed: %s\n", qPrintable(reason));
-           },
+           .destinationFailed =
+               [&](int, const QString& reason, int) {
+                 destinationFailed = true;
+                 std::printf("destination failed: %s\n", qPrintable(reason));
+               },
            .finished = [&](int done, int) { written = done; }});
-  const double seconds = clock.nsecsElapsed() / 1e9;
+  const qint64 end = clock.nsecsElapsed();
+  // The stretch since the last tick is a pause too; had the run never let
+  // the loop run, it would be the whole run.
+  if (end - lastTick - 5'000'000 > longestPause) {
+    longestPause = end - lastTick - 5'000'000;
+    pausedAt = lastTick;
+  }
   running = false;
   sampler.join();
-  std::printf("pictures: %d, written: %d\n", int(files.size()), written);
-  std::printf("wall time: %.2f s\n", seconds);
+  std::printf("pictures: %d, written: %d, failed: %d\n", int(files.size()), written, int(failed.size()));
+  std::printf("wall time: %.2f s\n", end / 1e9);
   std::printf("peak memory of all Dimenzo processes: %.0f MB\n", peakKb / 1024.0);
-  std::printf("longest event-loop pause: %.1f ms, %.2f s into the run\n", longestPause / 1e6, pausedAt / 1e9);
-  return written == int(files.size()) ? 0 : 1;
+  std::printf("longest event-loop pause: %.2f ms, %.2f s into the run\n", longestPause / 1e6, pausedAt / 1e9);
+
+  if (destinationFailed) return fail("the destination failed");
+  if (written <= 0) return fail("no picture was written");
+  if (written + int(failed.size()) != int(files.size()))
+    return fail("some pictures were neither written nor reported as failed");
+  for (int i = 0; i < queue.ImageCount(); ++i) {
+    if (failed.count(i)) continue;
+    QFile output(QFile::decodeName(run.outputPath(i)));
+    if (!output.open(QIODevice::ReadOnly) || !output.read(2).startsWith("\xff\xd8") ||
+        output.fileTime(QFileDevice::FileModificationTime) < started)
+      return fail(qPrintable("no new JPEG at " + output.fileName()));
+  }
+  return 0;
 }

@@ -1,0 +1,89 @@
+// The benchmarks, each run once on a tiny input: they must do the work they
+// report and say so in figures that can be true. No speed is asserted.
+
+#include "support/Pictures.h"
+
+#include <QtTest>
+
+class BenchTest : public QObject {
+  Q_OBJECT
+  QTemporaryDir dir;
+  QString output;
+
+  // Runs a benchmark; its exit code, with what it printed kept in `output`.
+  int run(const QString& program, const QStringList& arguments) {
+    QProcess process;
+    process.start(program, arguments);
+    if (!process.waitForFinished(50'000)) return -1;
+    output = QString::fromLocal8Bit(process.readAllStandardOutput() + process.readAllStandardError());
+    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+  }
+  // The number that follows `label` in the output, or -1.
+  double figure(const QString& label) const {
+    const QRegularExpressionMatch match =
+        QRegularExpression(QRegularExpression::escape(label) + QStringLiteral("\\s*([0-9.]+)")).match(output);
+    return match.hasMatch() ? match.captured(1).toDouble() : -1;
+  }
+
+ private slots:
+  void initTestCase() {
+    QVERIFY(QDir().mkpath(dir.filePath("fotos")));
+    QVERIFY(QDir().mkpath(dir.filePath("vacia")));
+    for (const char* name : {"a.jpg", "b.jpg", "c.jpg"})
+      QVERIFY(pictures::make(dir.filePath(QStringLiteral("fotos/") + name), QSize(160, 120), FIF_JPEG));
+    QVERIFY(pictures::make(dir.filePath("fotos/d.png"), QSize(90, 160), FIF_PNG, pictures::Kind::Rgba32));
+    QVERIFY(QDir().mkpath(dir.filePath("png")));
+    QVERIFY(pictures::make(dir.filePath("png/d.png"), QSize(90, 160)));
+    QVERIFY(QDir().mkpath(dir.filePath("rota")));
+    QFile broken(dir.filePath("rota/x.jpg"));
+    QVERIFY(broken.open(QIODevice::WriteOnly) && broken.write("no soy una foto") > 0);
+  }
+
+  void scanBenchTimesTheScanItStarted() {
+    QCOMPARE(run(QStringLiteral(SCAN_BENCH), {"400", "40"}), 0);
+    QVERIFY2(output.contains("pictures queued: 40,"), qPrintable(output));
+    QVERIFY2(figure("s,") > 0, qPrintable(output));  // files per second
+    QVERIFY2(figure("longest event-loop pause:") > 0, qPrintable(output));
+  }
+
+  void convertBenchWritesWhatItReports() {
+    const QString out = dir.filePath("salida");
+    QVERIFY(QDir().mkpath(out));
+    QCOMPARE(run(QStringLiteral(CONVERT_BENCH), {dir.filePath("fotos"), out, "64x48"}), 0);
+    QVERIFY2(output.contains("pictures: 4, written: 4, failed: 0"), qPrintable(output));
+    QCOMPARE(QDir(out).entryList(QDir::Files).size(), 4);
+    QVERIFY2(figure("wall time:") > 0, qPrintable(output));
+    QVERIFY2(figure("peak memory of all Dimenzo processes:") > 0, qPrintable(output));
+    const double pause = figure("longest event-loop pause:");
+    QVERIFY2(pause >= 0 && pause <= figure("wall time:") * 1000 + 5, qPrintable(output));
+
+    QCOMPARE(run(QStringLiteral(CONVERT_BENCH), {dir.filePath("fotos"), out, "64x48", "--psnr"}), 0);
+    QVERIFY2(output.contains("JPEGs compared: 3,"), qPrintable(output));
+    QVERIFY2(figure("lowest PSNR:") > 40, qPrintable(output));
+
+    QCOMPARE(run(QStringLiteral(CONVERT_BENCH), {dir.filePath("fotos"), out, "64x48", "--resampler"}), 0);
+    QVERIFY2(output.contains("pictures: 4,") && output.contains("differing bytes: 0"), qPrintable(output));
+  }
+
+  // Nothing to do is a failure, with its reason on one line.
+  void benchmarksRefuseToMeasureNothing_data() {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("reason");
+    const QString fotos = dir.filePath("fotos"), vacia = dir.filePath("vacia");
+    QTest::newRow("empty folder") << QStringList{vacia, vacia} << "no files in the source folder";
+    QTest::newRow("no destination") << QStringList{fotos, dir.filePath("no-existe")}
+                                    << "the destination folder does not exist";
+    QTest::newRow("nothing written") << QStringList{dir.filePath("rota"), vacia} << "no picture was written";
+    QTest::newRow("no JPEG") << QStringList{dir.filePath("png"), vacia, "64x48", "--psnr"}
+                             << "no JPEG could be compared";
+  }
+  void benchmarksRefuseToMeasureNothing() {
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, reason);
+    QCOMPARE(run(QStringLiteral(CONVERT_BENCH), arguments), 1);
+    QVERIFY2(output.contains("convert_bench: " + reason + "\n"), qPrintable(output));
+  }
+};
+
+QTEST_GUILESS_MAIN(BenchTest)
+#include "tst_bench.moc"
