@@ -6,8 +6,16 @@
 #include "queue/mod_code.h"
 
 #include <QCoreApplication>
+#include <QHash>
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <cerrno>
+#include <optional>
+#include <set>
+#include <utility>
+#include <variant>
 
 using Outcome = ConvertResult::Outcome;
 
@@ -29,6 +37,53 @@ BatchRun::BatchRun(const mod_code::ImageQueue& queue, Settings settings)
 
 QByteArray BatchRun::outputPath(int position) const {
   return settings_.destination + ExtractFilenameFormPath(queue_.ImagePaths().at(position));
+}
+
+namespace {
+
+using FileId = std::pair<dev_t, ino_t>;
+
+// The file a path names: the link itself unless `throughLink`.
+std::optional<FileId> fileId(const QByteArray& path, bool throughLink) {
+  struct stat st;
+  if ((throughLink ? ::stat(path.constData(), &st) : ::lstat(path.constData(), &st)) != 0) return std::nullopt;
+  return FileId{st.st_dev, st.st_ino};
+}
+
+}  // namespace
+
+BatchRun::Overwrites BatchRun::overwrites() const {
+  const QList<QByteArray>& sources = queue_.ImagePaths();
+  // A queued link is lost if its own entry is replaced, and its picture if
+  // the file it leads to is.
+  std::set<FileId> sourceFiles;
+  for (const QByteArray& source : sources)
+    for (bool throughLink : {false, true})
+      if (const std::optional<FileId> id = fileId(source, throughLink)) sourceFiles.insert(*id);
+
+  Overwrites found;
+  std::set<FileId> replaced;
+  QHash<QByteArray, QList<int>> byName;
+  for (int i = 0; i < sources.size(); ++i) {
+    // The commit renames over the output's own entry, whatever it is; the
+    // kernel resolves the links and ".." on the way to it.
+    if (const std::optional<FileId> id = fileId(outputPath(i), false);
+        id && sourceFiles.count(*id) && replaced.insert(*id).second)
+      found.originals.append(i);
+    byName[ExtractFilenameFormPath(sources[i])].append(i);
+  }
+  for (const QList<int>& positions : std::as_const(byName)) {
+    if (positions.size() < 2) continue;
+    // The same picture queued twice loses nothing: its outputs are alike.
+    std::set<std::variant<FileId, QByteArray>> pictures;
+    for (int i : positions) {
+      const std::optional<FileId> id = fileId(sources[i], true);
+      pictures.insert(id ? std::variant<FileId, QByteArray>(*id) : sources[i]);
+    }
+    if (pictures.size() > 1) found.sharedNames.append(positions);
+  }
+  std::sort(found.sharedNames.begin(), found.sharedNames.end());
+  return found;
 }
 
 void BatchRun::run(const Observer& observer) {

@@ -3,6 +3,7 @@
 #include "convert/WorkerPool.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QSize>
 #include <QString>
 
@@ -52,6 +53,19 @@ class BatchRun {
 
   // Where picture `position` is written.
   QByteArray outputPath(int position) const;
+
+  // What the run would destroy beyond the outputs of earlier runs, worked
+  // out from the queue and the file system as they stand.
+  struct Overwrites {
+    // Outputs that would replace a queued picture's own file (the
+    // destination is that picture's folder, whatever path leads there),
+    // one position for each such file.
+    QList<int> originals;
+    // Pictures whose output has the name of another, different picture's
+    // output: of each name only the last one converted remains.
+    QList<int> sharedNames;
+  };
+  Overwrites overwrites() const;
 
  private:
   const mod_code::ImageQueue& queue_;

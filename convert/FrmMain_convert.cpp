@@ -15,6 +15,31 @@
 #include <QLineEdit>
 #include <QScopedValueRollback>
 
+namespace {
+
+// Asks before the run replaces what cannot be had back; "" when nothing is
+// at stake.
+QString overwriteQuestion(const BatchRun::Overwrites& at, const QString& folder) {
+  QStringList paragraphs;
+  if (const qsizetype n = at.originals.size(); n == 1)
+    paragraphs << QStringLiteral("La conversión reemplazará 1 imagen original de la carpeta %1 por su versión "
+                                 "reescalada, y el original se perderá.")
+                      .arg(folder);
+  else if (n > 1)
+    paragraphs << QStringLiteral("La conversión reemplazará %1 imágenes originales de la carpeta %2 por sus "
+                                 "versiones reescaladas, y los originales se perderán.")
+                      .arg(n)
+                      .arg(folder);
+  if (!at.sharedNames.isEmpty())
+    paragraphs << QStringLiteral("%1 imágenes de la lista tienen el mismo nombre de archivo que otra, y de cada "
+                                 "nombre sólo quedará la última que se convierta.")
+                      .arg(at.sharedNames.size());
+  if (paragraphs.isEmpty()) return QString();
+  return paragraphs.join(QStringLiteral("\n\n")) + QStringLiteral("\n\n¿Desea continuar?");
+}
+
+}  // namespace
+
 void FrmMain::BtnConvertir_Click() {
   const QString title = QStringLiteral("Dimenzo");
   const int queued = queue_.ImageCount();
@@ -38,8 +63,13 @@ void FrmMain::BtnConvertir_Click() {
       return;
     }
 
-    SetBusy(true);
     BatchRun run(queue_, {pathOf(folder), size, saveFlags, workers_});
+    if (const QString question = overwriteQuestion(run.overwrites(), folder);
+        !question.isEmpty() &&
+        dialogs_.MsgBox(this, question, vbYesNo | vbQuestion | vbDefaultButton2, title) != vbYes)
+      return;
+
+    SetBusy(true);
     const QScopedValueRollback<BatchRun*> running(running_, &run);
     bool destinationFailed = false;
     run.run({

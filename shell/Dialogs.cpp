@@ -2,18 +2,30 @@
 
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPushButton>
 
-void QtDialogs::MsgBox(QWidget* owner, const QString& text, int style, const QString& title) {
+int QtDialogs::MsgBox(QWidget* owner, const QString& text, int style, const QString& title) {
   QMessageBox::Icon icon = QMessageBox::NoIcon;
-  switch (style) {
+  switch (style & 0x70) {
     case vbCritical: icon = QMessageBox::Critical; break;
+    case vbQuestion: icon = QMessageBox::Question; break;
     case vbExclamation: icon = QMessageBox::Warning; break;
     case vbInformation: icon = QMessageBox::Information; break;
     default: break;
   }
-  QMessageBox box(icon, title, text, QMessageBox::Ok, owner);
+  QMessageBox box(icon, title, text, QMessageBox::NoButton, owner);
   box.setTextFormat(Qt::PlainText);
+  if ((style & 0x7) != vbYesNo) {
+    box.addButton(QMessageBox::Ok);
+    box.exec();
+    return vbOK;
+  }
+  // Named here, not left to Qt's translations, which may be missing.
+  QPushButton* yes = box.addButton(QStringLiteral("&Sí"), QMessageBox::YesRole);
+  QPushButton* no = box.addButton(QStringLiteral("&No"), QMessageBox::NoRole);
+  box.setDefaultButton(style & vbDefaultButton2 ? no : yes);
   box.exec();
+  return box.clickedButton() == yes ? vbYes : vbNo;
 }
 
 QString QtDialogs::GetOpenFileName(QWidget* owner, const QString& title,

@@ -1,9 +1,12 @@
 #include "shell/ScriptedDialogs.h"
 
-void ScriptedDialogs::MsgBox(QWidget*, const QString& text, int style, const QString& title) {
+int ScriptedDialogs::MsgBox(QWidget*, const QString& text, int style, const QString& title) {
   if (beforeMessage) beforeMessage();
   messages.append({text, style, title});
   if (onMessage) onMessage(messages.constLast());
+  if ((style & 0x7) != vbYesNo) return vbOK;
+  if (!questionAnswers.isEmpty()) return questionAnswers.takeFirst();
+  return style & vbDefaultButton2 ? vbNo : vbYes;
 }
 
 QString ScriptedDialogs::GetOpenFileName(QWidget*, const QString& title, const QString& directory,

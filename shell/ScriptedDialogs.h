@@ -31,13 +31,16 @@ class ScriptedDialogs : public Dialogs {
   // Answers, taken in order; an empty answer, or none left, is a cancel.
   QStringList openAnswers;
   QStringList folderAnswers;
+  // Answers to questions (vbYes or vbNo), taken in order; with none left,
+  // Enter presses the default button.
+  QList<int> questionAnswers;
 
   // Runs while a message is up, as if the user acted before pressing OK.
   std::function<void(const Message&)> onMessage;
   // Runs first when a message comes up, before it is recorded.
   std::function<void()> beforeMessage;
 
-  void MsgBox(QWidget* owner, const QString& text, int style, const QString& title) override;
+  int MsgBox(QWidget* owner, const QString& text, int style, const QString& title) override;
   QString GetOpenFileName(QWidget* owner, const QString& title, const QString& directory,
                           const QString& defaultSuffix) override;
   QString GetFolder(QWidget* owner, const QString& title, const QString& preselected) override;

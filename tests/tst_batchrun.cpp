@@ -116,6 +116,35 @@ class BatchRunTest : public QObject {
     QVERIFY(qBlue(pictures::pixel(b.output("foto.png"), 20, 60)) > 100);  // the ramp, not the red
   }
 
+  // Before a run: the outputs that would replace a queued picture's own
+  // file, whatever path leads to its folder, once per file; and pictures of
+  // one name, of which only the last output would remain.
+  void overwritesAreFoundBeforeTheRun() {
+    Batch b;
+    const QString src = b.sources.path();
+    b.add("fotos/playa.png");
+    b.add("fotos/sol.png");
+    b.add("2023/IMG_0001.png");
+    b.add("2024/IMG_0001.png");
+    b.queue.append(QFile::encodeName(src + "/fotos/playa.png"));  // the same picture again
+    QVERIFY(pictures::make(src + "/fotos/mar.png", QSize(8, 8)));
+    QVERIFY(QDir().mkpath(src + "/enlaces"));
+    QVERIFY(QFile::link(src + "/fotos/mar.png", src + "/enlaces/mar.png"));
+    b.queue.append(QFile::encodeName(src + "/enlaces/mar.png"));
+    QVERIFY(QFile::link(src + "/fotos", src + "/atajo"));
+    auto at = [&](const QString& folder) {
+      const BatchRun::Overwrites found =
+          BatchRun(b.queue, {QFile::encodeName(folder) + '/', QSize(160, 120), 0, {}}).overwrites();
+      return std::pair{found.originals, found.sharedNames};
+    };
+    using Positions = QList<int>;
+    QCOMPARE(at(b.destination.path()), std::pair(Positions{}, Positions{2, 3}));
+    QCOMPARE(at(src + "/fotos"), std::pair(Positions{0, 1, 5}, Positions{2, 3}));
+    QCOMPARE(at(src + "/atajo"), at(src + "/fotos"));
+    QCOMPARE(at(src + "/2023/../fotos"), at(src + "/fotos"));
+    QCOMPARE(at(src + "/2024"), std::pair(Positions{2}, Positions{2, 3}));
+  }
+
   // Pictures added during the run wait for the next one, but count in the
   // percentage from the next picture on.
   void lateAdditionsCountInTheDivisor() {

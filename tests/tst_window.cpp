@@ -242,6 +242,71 @@ class WindowTest : public QObject {
     QCOMPARE(s.caption("TxtDirectorioDestino"), destination + "/");
   }
 
+  // A run that would replace its own sources, or write two pictures under
+  // one name, asks once first. "No" leaves everything as it was; "Sí" runs
+  // as ever.
+  void askedBeforeOriginalsAreLost() {
+    Session s;
+    const QString fotos = s.folder("fotos");
+    s.drop({s.file("fotos/playa.png"), s.file("fotos/sol.png"), s.file("2023/IMG.png"), s.file("2024/IMG.png")});
+    QFile playa(s.path("fotos/playa.png"));
+    QVERIFY(playa.open(QIODevice::ReadOnly));
+    const QByteArray original = playa.readAll();
+    s.find<QComboBox>("CmbTamaño")->setCurrentIndex(4);
+    s.find<QComboBox>("CmbCalidad")->setCurrentIndex(0);
+    s.chooseDestination(fotos);
+    s.dialogs.questionAnswers = {vbNo};
+    s.click("BtnConvertir");
+    const QString question =
+        "Dimenzo|292|La conversión reemplazará 2 imágenes originales de la carpeta " + fotos +
+        "/ por sus versiones reescaladas, y los originales se perderán.\n\n2 imágenes de la lista tienen el mismo "
+        "nombre de archivo que otra, y de cada nombre sólo quedará la última que se convierta.\n\n¿Desea continuar?";
+    QCOMPARE(s.shown(), QStringList{question});
+    QVERIFY(playa.seek(0) && playa.readAll() == original);
+    QCOMPARE(pictures::entries(fotos), (QStringList{"playa.png", "sol.png"}));
+    QCOMPARE(s.rows(), (QStringList{"playa.png", "sol.png", "IMG.png", "IMG.png"}));
+    QCOMPARE(s.caption("CmbTamaño") + s.caption("CmbCalidad") + s.caption("TxtDirectorioDestino"),
+             "160x120Buena" + fotos + "/");
+    QCOMPARE(s.enabledOf(SevenControls), SevenControls);
+
+    s.dialogs.questionAnswers = {vbYes};
+    s.click("BtnConvertir");
+    QCOMPARE(s.shown(), (QStringList{question, question, Success}));
+    QCOMPARE(QImageReader(playa.fileName()).format() + QByteArray::number(QImageReader(playa.fileName()).size().width()),
+             "jpeg160");
+
+    // One original, and Enter on the question, which presses "No".
+    s.drop({s.file("uno/mar.png")});
+    s.chooseDestination(s.path("uno"));
+    s.click("BtnConvertir");
+    QCOMPARE(s.shown().constLast(), "Dimenzo|292|La conversión reemplazará 1 imagen original de la carpeta " +
+                                        s.path("uno") + "/ por su versión reescalada, y el original se "
+                                                        "perderá.\n\n¿Desea continuar?");
+    QCOMPARE(s.rows(), QStringList{"mar.png"});
+  }
+
+  // The question as the platform shows it: "Sí" and "No", "No" pressed by
+  // Enter, Escape and the close box alike.
+  void questionBoxDefaultsToNo() {
+    QtDialogs dialogs;
+    QStringList seen;
+    auto answer = [&](std::function<void(QMessageBox*)> act) {
+      QTimer::singleShot(0, [&seen, act] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        QVERIFY(box);
+        for (QAbstractButton* button : box->buttons()) seen << button->text();
+        seen << QString::number(box->icon()) << box->defaultButton()->text();
+        act(box);
+      });
+      return dialogs.MsgBox(nullptr, "¿Seguro?", vbYesNo | vbQuestion | vbDefaultButton2, "Dimenzo");
+    };
+    QCOMPARE(answer([](QMessageBox* box) { QTest::keyClick(box, Qt::Key_Return); }), vbNo);
+    QCOMPARE(seen, (QStringList{"&Sí", "&No", QString::number(QMessageBox::Question), "&No"}));
+    QCOMPARE(answer([](QMessageBox* box) { QTest::keyClick(box, Qt::Key_Escape); }), vbNo);
+    QCOMPARE(answer([](QMessageBox* box) { box->close(); }), vbNo);
+    QCOMPARE(answer([](QMessageBox* box) { box->buttons().constFirst()->click(); }), vbYes);
+  }
+
   // An error that stops the run is told, the controls work again and the
   // queue is emptied.
   void errorPathGivesTheWindowBack() {
