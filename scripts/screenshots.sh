@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Takes the README's pictures of the main window and the About window in a
-# real X server (Xvfb), from a build in ./build.
+# Takes the README's pictures of the main window, the About window and the
+# question asked before originals are replaced, in a real X server (Xvfb),
+# from a build in ./build.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake --build build --target shots >/dev/null
@@ -14,3 +15,4 @@ shoot() {
 }
 shoot main docs/main-window.png
 shoot about docs/about-window.png
+shoot question docs/question.png
