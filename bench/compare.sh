@@ -37,6 +37,15 @@ read -r vips_s vips_kb < "$work/vips.time"
   mogrify -path "$work/magick" -format jpg -filter Spline -resize '1024x768!' -quality 50 "$corpus"/* 2>/dev/null
 read -r magick_s magick_kb < "$work/magick.time"
 
+# A tool that skipped pictures would look faster than it is.
+for tool in dimenzo vips magick; do
+  made=$(find "$work/$tool" -type f | wc -l)
+  if [ "$made" -ne "$count" ]; then
+    echo "compare.sh: $tool wrote $made of $count pictures" >&2
+    exit 1
+  fi
+done
+
 awk -v d="$dimenzo_s" -v dm="$dimenzo_mb" -v v="$vips_s" -v vk="$vips_kb" -v m="$magick_s" -v mk="$magick_kb" 'BEGIN {
   printf "\n%-14s %10s %12s\n", "", "wall (s)", "peak (MB)"
   printf "%-14s %10.2f %12.0f\n", "dimenzo", d, dm
