@@ -43,35 +43,46 @@ namespace {
 
 using FileId = std::pair<dev_t, ino_t>;
 
+FileId idOf(const struct stat& st) { return {st.st_dev, st.st_ino}; }
+
 // The file a path names: the link itself unless `throughLink`.
 std::optional<FileId> fileId(const QByteArray& path, bool throughLink) {
   struct stat st;
   if ((throughLink ? ::stat(path.constData(), &st) : ::lstat(path.constData(), &st)) != 0) return std::nullopt;
-  return FileId{st.st_dev, st.st_ino};
+  return idOf(st);
 }
 
 }  // namespace
 
 BatchRun::Overwrites BatchRun::overwrites() const {
   const QList<QByteArray>& sources = queue_.ImagePaths();
-  // A queued link is lost if its own entry is replaced, and its picture if
-  // the file it leads to is.
-  std::set<FileId> sourceFiles;
-  for (const QByteArray& source : sources)
-    for (bool throughLink : {false, true})
-      if (const std::optional<FileId> id = fileId(source, throughLink)) sourceFiles.insert(*id);
-
   Overwrites found;
-  std::set<FileId> replaced;
+  // Most runs write into a folder that holds none of their outputs yet, and
+  // then cost one look-up per picture.
+  QList<std::pair<int, FileId>> existing;
   QHash<QByteArray, QList<int>> byName;
   for (int i = 0; i < sources.size(); ++i) {
     // The commit renames over the output's own entry, whatever it is; the
     // kernel resolves the links and ".." on the way to it.
-    if (const std::optional<FileId> id = fileId(outputPath(i), false);
-        id && sourceFiles.count(*id) && replaced.insert(*id).second)
-      found.originals.append(i);
+    if (const std::optional<FileId> id = fileId(outputPath(i), false)) existing.append({i, *id});
     byName[ExtractFilenameFormPath(sources[i])].append(i);
   }
+
+  if (!existing.isEmpty()) {
+    // A queued link is lost if its own entry is replaced, and its picture
+    // if the file it leads to is.
+    std::set<FileId> sourceFiles;
+    for (const QByteArray& source : sources) {
+      struct stat st;
+      if (::lstat(source.constData(), &st) != 0) continue;
+      sourceFiles.insert(idOf(st));
+      if (S_ISLNK(st.st_mode) && ::stat(source.constData(), &st) == 0) sourceFiles.insert(idOf(st));
+    }
+    std::set<FileId> replaced;
+    for (const auto& [i, id] : existing)
+      if (sourceFiles.count(id) && replaced.insert(id).second) found.originals.append(i);
+  }
+
   for (const QList<int>& positions : std::as_const(byName)) {
     if (positions.size() < 2) continue;
     // The same picture queued twice loses nothing: its outputs are alike.
