@@ -29,5 +29,8 @@ QString trimSpaces(const QString& text) {
 
 bool isRegularFile(const QByteArray& path) {
   struct stat info {};
-  return !path.isEmpty() && ::stat(path.constData(), &info) == 0 && S_ISREG(info.st_mode);
+  // The system reads a name only up to a NUL byte: a dropped "a.png%00.txt"
+  // would pass for "a.png" and be written under that name.
+  return !path.isEmpty() && !path.contains('\0') && ::stat(path.constData(), &info) == 0 &&
+         S_ISREG(info.st_mode);
 }
