@@ -7,15 +7,12 @@
 #include "queue/mod_code.h"
 #include "support/Pictures.h"
 
-#include <QImageReader>
 #include <QtTest>
 
 #include <csignal>
 
 #include <sys/resource.h>
 #include <sys/stat.h>
-
-using Kind = pictures::Kind;
 
 namespace {
 
@@ -27,10 +24,10 @@ struct Batch {
   QStringList events;
   std::function<void(BatchRun&, int)> atProgress = [](BatchRun&, int) {};
 
-  QString add(const QString& name, QSize size = QSize(64, 48), Kind kind = Kind::Rgb24) {
+  QString add(const QString& name, QSize size = QSize(64, 48)) {
     const QString path = QDir(sources.path()).filePath(name);
     QDir().mkpath(QFileInfo(path).absolutePath());
-    if (!pictures::make(path, size, FIF_PNG, kind)) qWarning("could not make %s", qPrintable(path));
+    if (!pictures::make(path, size)) qWarning("could not make %s", qPrintable(path));
     queue.append(QFile::encodeName(path));
     return path;
   }
@@ -95,27 +92,6 @@ class BatchRunTest : public QObject {
   Q_OBJECT
 
  private slots:
-  // Workers finish in any order; the run applies and tells in queue order,
-  // so of two pictures of one name the later one's output stays.
-  void appliesResultsInQueueOrder() {
-    Batch b;
-    b.pool.workers = 2;
-    b.add("grande.png", QSize(3000, 2000));
-    QFile::remove(b.add("borrada.png"));
-    b.add("uno/foto.png", QSize(1500, 1000), Kind::Rgba32);
-    b.add("dos/foto.png");
-    b.add("última.png");
-    b.run();
-    QCOMPARE(b.events, (QStringList{"progreso 0 20.0",
-                                    "no reescalada 1 borrada.png: El archivo está dañado o su formato no se admite.",
-                                    "progreso 1 40.0", "progreso 2 60.0", "progreso 3 80.0", "progreso 4 100.0",
-                                    "fin 4 de 5"}));
-    QCOMPARE(pictures::entries(b.destination.path()), (QStringList{"foto.png", "grande.png", "última.png"}));
-    for (const QString& name : pictures::entries(b.destination.path()))
-      QCOMPARE(QImageReader(b.output(name)).size(), QSize(160, 120));
-    QVERIFY(qBlue(pictures::pixel(b.output("foto.png"), 20, 60)) > 100);  // the ramp, not the red
-  }
-
   // Before a run: the outputs that would replace a queued picture's own
   // file, whatever path leads to its folder, once per file; and pictures of
   // one name, of which only the last output would remain.
