@@ -8,13 +8,10 @@
 #include <QCoreApplication>
 #include <QHash>
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <optional>
 #include <set>
-#include <utility>
 #include <variant>
 
 using Outcome = ConvertResult::Outcome;
@@ -39,21 +36,6 @@ QByteArray BatchRun::outputPath(int position) const {
   return settings_.destination + ExtractFilenameFormPath(queue_.ImagePaths().at(position));
 }
 
-namespace {
-
-using FileId = std::pair<dev_t, ino_t>;
-
-FileId idOf(const struct stat& st) { return {st.st_dev, st.st_ino}; }
-
-// The file a path names: the link itself unless `throughLink`.
-std::optional<FileId> fileId(const QByteArray& path, bool throughLink) {
-  struct stat st;
-  if ((throughLink ? ::stat(path.constData(), &st) : ::lstat(path.constData(), &st)) != 0) return std::nullopt;
-  return idOf(st);
-}
-
-}  // namespace
-
 BatchRun::Overwrites BatchRun::overwrites() const {
   const QList<QByteArray>& sources = queue_.ImagePaths();
   Overwrites found;
@@ -72,12 +54,9 @@ BatchRun::Overwrites BatchRun::overwrites() const {
     // A queued link is lost if its own entry is replaced, and its picture
     // if the file it leads to is.
     std::set<FileId> sourceFiles;
-    for (const QByteArray& source : sources) {
-      struct stat st;
-      if (::lstat(source.constData(), &st) != 0) continue;
-      sourceFiles.insert(idOf(st));
-      if (S_ISLNK(st.st_mode) && ::stat(source.constData(), &st) == 0) sourceFiles.insert(idOf(st));
-    }
+    for (const QByteArray& source : sources)
+      for (bool throughLink : {false, true})
+        if (const std::optional<FileId> id = fileId(source, throughLink)) sourceFiles.insert(*id);
     std::set<FileId> replaced;
     for (const auto& [i, id] : existing)
       if (sourceFiles.count(id) && replaced.insert(id).second) found.originals.append(i);

@@ -54,9 +54,3 @@ Result<FolderListing> listFolder(const QByteArray& folder) {
   sortByName(listing.subfolders);
   return listing;
 }
-
-std::optional<FolderId> folderId(const QByteArray& folder) {
-  struct stat info {};
-  if (::stat(folder.constData(), &info) != 0) return std::nullopt;
-  return FolderId{info.st_dev, info.st_ino};
-}

@@ -2,6 +2,7 @@
 
 #include "app/FrmMain.h"
 #include "convert/Failure.h"
+#include "queue/FolderListing.h"
 #include "queue/Paths.h"
 #include "shell/Dialogs.h"
 #include "shell/SHBrowseForFolder.h"
@@ -50,14 +51,14 @@ void FrmMenu::mnDirectorio_Click() {
   const QString folder =
       trimSpaces(picker_.BrowseForFolder(&owner_, QStringLiteral("Selecione el directorio de las imágenes")));
   if (folder.isEmpty()) return;
-  const std::optional<FolderId> id = folderId(pathOf(folder));
+  const std::optional<FileId> id = fileId(pathOf(folder));
   if (!id || !QFileInfo(folder).isDir())
     throw AppError(QStringLiteral("No se encuentra la carpeta %1").arg(folder));
-  std::set<FolderId> visited{*id};
+  std::set<FileId> visited{*id};
   get_files(pathOf(folder), visited);
 }
 
-void FrmMenu::get_files(const QByteArray& tfolder, std::set<FolderId>& visited) {
+void FrmMenu::get_files(const QByteArray& tfolder, std::set<FileId>& visited) {
   try {
     if (tfolder.isEmpty()) return;
     Result<FolderListing> listing = listFolder(tfolder);
@@ -69,7 +70,7 @@ void FrmMenu::get_files(const QByteArray& tfolder, std::set<FolderId>& visited) 
       if (owner_.unloaded()) return;
     }
     for (const QByteArray& subfolder : listing->subfolders) {
-      const std::optional<FolderId> id = folderId(subfolder);
+      const std::optional<FileId> id = fileId(subfolder);
       if (id && !visited.insert(*id).second) continue;
       get_files(subfolder, visited);
       if (owner_.unloaded()) return;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "queue/FolderListing.h"
+#include "queue/Paths.h"
 
 #include <QWidget>
 
@@ -45,7 +45,7 @@ class FrmMenu : public QWidget {
   // Offers every file of the folder tree to the queue, depth first: a
   // folder's own files before its subfolders. A folder seen before (through
   // a link) is not walked again.
-  void get_files(const QByteArray& tfolder, std::set<FolderId>& visited);
+  void get_files(const QByteArray& tfolder, std::set<FileId>& visited);
 
   FrmMain& owner_;
   Dialogs& dialogs_;

@@ -34,3 +34,9 @@ bool isRegularFile(const QByteArray& path) {
   return !path.isEmpty() && !path.contains('\0') && ::stat(path.constData(), &info) == 0 &&
          S_ISREG(info.st_mode);
 }
+
+std::optional<FileId> fileId(const QByteArray& path, bool throughLink) {
+  struct stat info {};
+  if ((throughLink ? ::stat(path.constData(), &info) : ::lstat(path.constData(), &info)) != 0) return std::nullopt;
+  return FileId{info.st_dev, info.st_ino};
+}

@@ -46,7 +46,7 @@ class QueueTest : public QObject {
     QVERIFY(listing);
     QCOMPARE(listing->files, (QList<QByteArray>{lista + "a.txt", lista + "b.png", lista + "d.png", lista + "tubo"}));
     QCOMPARE(listing->subfolders, (QList<QByteArray>{lista + "enlace", lista + "otra", lista + "sub"}));
-    QCOMPARE(folderId(lista + "enlace"), folderId(lista + "sub"));
+    QCOMPARE(fileId(lista + "enlace"), fileId(lista + "sub"));
     QCOMPARE(listFolder(lista + "no").reason(), "No se puede leer la carpeta " + dir.filePath("lista/no") +
                                                     ": No existe el archivo o el directorio.");
     QList<bool> accepted;
