@@ -15,7 +15,7 @@ int QtDialogs::MsgBox(QWidget* owner, const QString& text, int style, const QStr
   }
   QMessageBox box(icon, title, text, QMessageBox::NoButton, owner);
   box.setTextFormat(Qt::PlainText);
-  if ((style & 0x7) != vbYesNo) {
+  if (!asksYesNo(style)) {
     box.addButton(QMessageBox::Ok);
     box.exec();
     return vbOK;
@@ -23,7 +23,7 @@ int QtDialogs::MsgBox(QWidget* owner, const QString& text, int style, const QStr
   // Named here, not left to Qt's translations, which may be missing.
   QPushButton* yes = box.addButton(QStringLiteral("&Sí"), QMessageBox::YesRole);
   QPushButton* no = box.addButton(QStringLiteral("&No"), QMessageBox::NoRole);
-  box.setDefaultButton(style & vbDefaultButton2 ? no : yes);
+  box.setDefaultButton(defaultAnswer(style) == vbNo ? no : yes);
   box.exec();
   return box.clickedButton() == yes ? vbYes : vbNo;
 }

@@ -18,6 +18,10 @@ inline constexpr int vbOK = 1;
 inline constexpr int vbYes = 6;
 inline constexpr int vbNo = 7;
 
+// Whether a style asks "Sí" or "No", and what Enter answers there.
+inline bool asksYesNo(int style) { return (style & 0x7) == vbYesNo; }
+inline int defaultAnswer(int style) { return style & vbDefaultButton2 ? vbNo : vbYes; }
+
 // The platform's modal pieces. The program talks to them only through this,
 // so tests can answer in the user's place and read every message shown.
 class Dialogs {

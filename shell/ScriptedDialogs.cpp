@@ -4,9 +4,8 @@ int ScriptedDialogs::MsgBox(QWidget*, const QString& text, int style, const QStr
   if (beforeMessage) beforeMessage();
   messages.append({text, style, title});
   if (onMessage) onMessage(messages.constLast());
-  if ((style & 0x7) != vbYesNo) return vbOK;
-  if (!questionAnswers.isEmpty()) return questionAnswers.takeFirst();
-  return style & vbDefaultButton2 ? vbNo : vbYes;
+  if (!asksYesNo(style)) return vbOK;
+  return questionAnswers.isEmpty() ? defaultAnswer(style) : questionAnswers.takeFirst();
 }
 
 QString ScriptedDialogs::GetOpenFileName(QWidget*, const QString& title, const QString& directory,
