@@ -35,9 +35,6 @@ void prepare() {
 
 Bitmap adopt(FIBITMAP* dib) { return Bitmap(dib); }
 
-// The size in a JPEG's frame header. The library's header-only load of a
-// progressive JPEG reads and decodes every scan, as long as a full load;
-// the frame header is a few bytes from the start.
 // Opens a file by its bytes; QFile's own open takes a name as text, and a
 // name that is not text would be lost on the way.
 bool openForReading(QFile& in, const QByteArray& file) {
@@ -47,6 +44,9 @@ bool openForReading(QFile& in, const QByteArray& file) {
   return false;
 }
 
+// The size in a JPEG's frame header. The library's header-only load of a
+// progressive JPEG reads and decodes every scan, as long as a full load;
+// the frame header is a few bytes from the start.
 std::optional<QSize> jpegFrameSize(const QByteArray& file) {
   QFile in;
   if (!openForReading(in, file)) return std::nullopt;
