@@ -113,10 +113,14 @@ class PictureTest : public QObject {
   }
 
  private slots:
+  // Every kind of picture comes out as 24-bit colour at the preset's size.
+  // Transparent areas come out white, and the colours they hide never bleed
+  // into the edges: every pixel is a blend of red and white alone.
   void everyKindBecomesColourAtTheSize_data() {
     QTest::addColumn<Kind>("kind");
     QTest::addColumn<FREE_IMAGE_FORMAT>("format");
     QTest::newRow("png rgba") << Kind::Rgba32 << FIF_PNG;
+    QTest::newRow("gif palette") << Kind::Palette8 << FIF_GIF;
     QTest::newRow("png 48-bit") << Kind::Rgb48 << FIF_PNG;
     QTest::newRow("png grey 16") << Kind::Grey16 << FIF_PNG;
     QTest::newRow("exr float") << Kind::RgbFloat << FIF_EXR;
@@ -136,27 +140,12 @@ class PictureTest : public QObject {
     QCOMPARE(FreeImage_GetBPP(rescaled->get()), 24u);
     QCOMPARE(FreeImage_GetWidth(rescaled->get()), 160u);
     QCOMPARE(FreeImage_GetHeight(rescaled->get()), 120u);
-  }
-
-  // Transparent areas come out white, and the colours they hide never
-  // bleed into the edges: every pixel is a blend of red and white alone.
-  void transparencyLiesOverWhite_data() {
-    QTest::addColumn<Kind>("kind");
-    QTest::addColumn<FREE_IMAGE_FORMAT>("format");
-    QTest::newRow("gif palette") << Kind::Palette8 << FIF_GIF;
-    QTest::newRow("png rgba") << Kind::Rgba32 << FIF_PNG;
-  }
-  void transparencyLiesOverWhite() {
-    QFETCH(Kind, kind);
-    QFETCH(FREE_IMAGE_FORMAT, format);
-    const QString source = dir.filePath(QTest::currentDataTag());
-    QVERIFY(pictures::make(source, QSize(40, 30), format, kind));
-    Result<freeimage::Bitmap> out = rescalePicture(QFile::encodeName(source), QSize(160, 120));
-    QVERIFY(out);
-    QCOMPARE(pictures::pixel(out->get(), 10, 60), qRgb(255, 0, 0));
-    QCOMPARE(pictures::pixel(out->get(), 150, 60), qRgb(255, 255, 255));
+    if (format != FIF_PNG && format != FIF_GIF) return;  // the formats that keep transparency losslessly
+    if (kind != Kind::Rgba32 && kind != Kind::Palette8) return;
+    QCOMPARE(pictures::pixel(rescaled->get(), 10, 60), qRgb(255, 0, 0));
+    QCOMPARE(pictures::pixel(rescaled->get(), 150, 60), qRgb(255, 255, 255));
     for (int x = 0; x < 160; ++x) {
-      const QRgb p = pictures::pixel(out->get(), x, 60);
+      const QRgb p = pictures::pixel(rescaled->get(), x, 60);
       QVERIFY2(qRed(p) == 255 && qGreen(p) == qBlue(p), qPrintable(QString::number(x)));
     }
   }
