@@ -181,8 +181,12 @@ class WindowTest : public QObject {
     }
   }
 
-  void checksComeBeforeARun() {
-    Session s;
+  // The checks before a run, each with its message; then an error that
+  // stops the run is told, the controls work again and the queue is emptied.
+  void checksComeBeforeARunAndErrorsEndIt() {
+    WorkerPool::Options missing;
+    missing.program = "/no/existe/dimenzo-worker";
+    Session s(missing);
     s.chooseDestination("   ");
     s.click("BtnConvertir");
     QCOMPARE(s.caption("TxtDirectorioDestino"), QString("   "));
@@ -201,6 +205,13 @@ class WindowTest : public QObject {
     QCOMPARE(s.shown().constLast(), "Dimenzo|48|El directorio de destino " + s.path("no-existe") + "/ no existe.");
     QCOMPARE(s.rows(), QStringList{"playa.png"});
     QCOMPARE(s.enabledOf(SevenControls), SevenControls);
+
+    s.chooseDestination(s.folder("destino"));
+    s.click("BtnConvertir");
+    QCOMPARE(s.shown().mid(4), QStringList{"Dimenzo Error|16|Ha ocurrido un error en el proceso:\nNo se encuentra el "
+                                           "programa de conversión /no/existe/dimenzo-worker."});
+    QCOMPARE(s.enabledOf(SevenControls), SevenControls);
+    QVERIFY(s.rows().isEmpty());
   }
 
   // A picture that cannot be read and one that cannot be written, among
@@ -311,20 +322,6 @@ class WindowTest : public QObject {
     QCOMPARE(answer([](QMessageBox* box) { box->buttons().constFirst()->click(); }), vbYes);
   }
 
-  // An error that stops the run is told, the controls work again and the
-  // queue is emptied.
-  void errorPathGivesTheWindowBack() {
-    WorkerPool::Options missing;
-    missing.program = "/no/existe/dimenzo-worker";
-    Session s(missing);
-    s.drop({s.file("a.png")});
-    s.chooseDestination(s.folder("destino"));
-    s.click("BtnConvertir");
-    QCOMPARE(s.shown(), QStringList{"Dimenzo Error|16|Ha ocurrido un error en el proceso:\nNo se encuentra el "
-                                    "programa de conversión /no/existe/dimenzo-worker."});
-    QCOMPARE(s.enabledOf(SevenControls), SevenControls);
-    QVERIFY(s.rows().isEmpty());
-  }
 
   // Closing the window mid-run finishes the picture in hand and stops
   // there, without another word.
