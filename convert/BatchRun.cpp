@@ -16,15 +16,18 @@
 
 using Outcome = ConvertResult::Outcome;
 
-bool isDestinationError(int error) {
+bool isDestinationError(int error, const QByteArray& destination) {
   switch (error) {
     case ENOENT:
     case ENOTDIR:
     case EROFS:
     case ENOSPC:
-    case EDQUOT:
+    case EDQUOT: return true;
+    // Refused for one file alone (another user's, in a shared folder with
+    // the sticky bit; an immutable one), or for the folder as a whole: only
+    // the folder can tell.
     case EACCES:
-    case EPERM: return true;
+    case EPERM: return !checkWritableFolder(destination);
     default: return false;
   }
 }
@@ -79,14 +82,15 @@ BatchRun::Overwrites BatchRun::overwrites() const {
 void BatchRun::run(const Observer& observer) {
   WorkerPool pool(settings_.pool);
   removeDeadTemporaries(settings_.destination);
-  const int last = queue_.ImageCount() - 1;
   // Far enough ahead that no worker waits on us, near enough that memory
   // stays flat however long the queue.
   const int ahead = 2 * pool.workerCount() + 2;
   int submitted = 0;
   int written = 0;
-  for (int i = 0; i <= last; ++i) {
-    for (; submitted <= last && submitted < i + ahead; ++submitted)
+  // The queue is read afresh at every picture: pictures dropped on the list
+  // during the run are converted when the run gets to them.
+  for (int i = 0; i < queue_.ImageCount(); ++i) {
+    for (; submitted < queue_.ImageCount() && submitted < i + ahead; ++submitted)
       pool.submit(submitted, {queue_.ImagePaths().at(submitted), outputPath(submitted), QByteArray(),
                               settings_.size, settings_.saveFlags});
     std::optional<ConvertResult> result;
@@ -106,12 +110,13 @@ void BatchRun::run(const Observer& observer) {
         *result = ConvertResult::failed(Outcome::NotWritten, committed.reason(), committed.error());
     }
     if (result->outcome == Outcome::NotWritten) {
-      if (isDestinationError(result->error)) return observer.destinationFailed(i, result->reason, written);
+      if (isDestinationError(result->error, settings_.destination))
+        return observer.destinationFailed(i, result->reason, written);
       observer.notWritten(i, outputPath(i), result->reason);
     }
 
     QCoreApplication::processEvents();
     if (stopped_) return;
   }
-  observer.finished(written, last + 1);
+  observer.finished(written, queue_.ImageCount());
 }

@@ -38,8 +38,8 @@ class BatchRun {
     std::function<void(int written, int total)> finished;
   };
 
-  // Takes the pictures queued now; pictures added to the queue during the
-  // run wait for the next one, but count in the percentage.
+  // Converts the pictures queued when it starts and those added to the
+  // queue while it runs; the percentage is of the queue as it stands.
   BatchRun(const mod_code::ImageQueue& queue, Settings settings);
 
   // Runs to the end, or until stop(). First removes what dead runs left in
@@ -75,4 +75,4 @@ class BatchRun {
 
 // Whether a failed write says something about the destination folder as a
 // whole, rather than about one picture's file.
-bool isDestinationError(int error);
+bool isDestinationError(int error, const QByteArray& destination);

@@ -10,6 +10,8 @@
 
 #include <algorithm>
 
+#include <sys/stat.h>
+
 namespace {
 
 using freeimage::Bitmap;
@@ -65,10 +67,23 @@ int jpegScaleFlags(QSize source, QSize target) {
 
 }  // namespace
 
+namespace {
+constexpr qint64 LongestLimitMs = 24 * 3600 * 1000;
+}
+
 int timeLimitMs(int baseMs, QSize size) {
   constexpr qint64 MsPerMegapixel = 200;
   const qint64 megapixels = qint64(size.width()) * size.height() / 1'000'000;
-  return int(std::min<qint64>(baseMs + megapixels * MsPerMegapixel, 24 * 3600 * 1000));
+  return int(std::min<qint64>(baseMs + megapixels * MsPerMegapixel, LongestLimitMs));
+}
+
+int timeLimitMs(int baseMs, const QByteArray& file) {
+  // A JPEG 2000 of 108 megapixels compressed 100:1 (3 MB) takes about 5 s
+  // to decode here; this leaves room for far denser files and slower machines.
+  constexpr qint64 MsPerKilobyte = 10;
+  struct stat info {};
+  const qint64 bytes = ::stat(file.constData(), &info) == 0 ? qint64(info.st_size) : 0;
+  return int(std::min<qint64>(baseMs + bytes / 1024 * MsPerKilobyte, LongestLimitMs));
 }
 
 namespace reasons {
@@ -91,17 +106,18 @@ QString libraryCrashed() { return QStringLiteral("La biblioteca de imágenes ha 
 }  // namespace reasons
 
 Result<Bitmap> rescalePicture(const QByteArray& source, QSize size, bool reducedDecode,
-                              const std::function<void(QSize)>& onSize, const QByteArray& profileHint) {
+                              const SizeListener& onSize, const QByteArray& profileHint) {
   const FREE_IMAGE_FORMAT fif = freeimage::GetFileType(source, 0);
   if (fif == FIF_UNKNOWN) return Failure{reasons::damaged()};
 
   int loadFlags = 0;
-  if (const std::optional<QSize> header = freeimage::ProbeSize(fif, source)) {
+  const std::optional<QSize> header = freeimage::ProbeSize(fif, source);
+  if (header) {
     if (qint64(header->width()) * header->height() > MaxPicturePixels)
       return Failure{reasons::tooManyPixels(*header)};
-    if (onSize) onSize(*header);
     if (reducedDecode && fif == FIF_JPEG) loadFlags = jpegScaleFlags(*header, size);
   }
+  if (onSize) onSize(header);
 
   // CMYK pixels are taken as they are, to go through their own profile.
   const int cmyk = fif == FIF_JPEG ? JPEG_CMYK : fif == FIF_TIFF ? TIFF_CMYK : 0;
@@ -112,6 +128,11 @@ Result<Bitmap> rescalePicture(const QByteArray& source, QSize size, bool reduced
     loaded = freeimage::Load(fif, source, cmyk);  // shrunk more than the rule allows
   if (!loaded && fif == FIF_BMP) loaded = freeimage::LoadWithQt(source, MaxPicturePixels);
   if (!loaded) return damaged();
+  if (!header) {
+    const QSize decoded(int(FreeImage_GetWidth(loaded.get())), int(FreeImage_GetHeight(loaded.get())));
+    if (qint64(decoded.width()) * decoded.height() > MaxPicturePixels) return Failure{reasons::tooManyPixels(decoded)};
+    if (onSize) onSize(decoded);
+  }
 
   // Exiv2's reading of the profile first: the library's of a TIFF can
   // come out with its header overwritten.
@@ -152,7 +173,7 @@ Result<Bitmap> rescalePicture(const QByteArray& source, QSize size, bool reduced
   return rescaled;
 }
 
-ConvertResult convertPicture(const ConvertRequest& request, const std::function<void(QSize)>& onSize,
+ConvertResult convertPicture(const ConvertRequest& request, const SizeListener& onSize,
                              const std::function<void()>& onWriting) {
   const Metadata metadata = Metadata::read(request.source);
   Result<Bitmap> rescaled = rescalePicture(request.source, request.size, true, onSize, metadata.iccProfile());

@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QPointer>
 #include <QProcess>
 #include <QThread>
 #include <QTimer>
@@ -29,6 +30,50 @@ ConvertResult deathResult(const QProcess& process, bool writing, int limitMs) {
   return ConvertResult::failed(writing ? Outcome::NotWritten : Outcome::NotRescaled, reason);
 }
 
+// Workers on their way out. Each is held until it has gone, and only then is
+// its unfinished output removed (before, it could write the file again), all
+// without anyone waiting for it: a worker that takes long to die, or to
+// hand its memory back, holds up nobody.
+class Reaper : public QObject {
+ public:
+  static Reaper& instance() {
+    static QPointer<Reaper> reaper;
+    if (!reaper) reaper = new Reaper(QCoreApplication::instance());
+    return *reaper;
+  }
+
+  void take(QProcess* process, const QByteArray& temp) {
+    process->setParent(this);
+    temps_.insert(process, temp);
+    connect(process, &QProcess::finished, this, [this, process] { bury(process); });
+    if (process->state() == QProcess::NotRunning) return bury(process);
+    // One told to go that does not is made to.
+    QTimer::singleShot(GraceMs, process, [process] { process->kill(); });
+  }
+
+  ~Reaper() override {
+    // The program is ending: what is left is waited for here.
+    for (QProcess* process : findChildren<QProcess*>(Qt::FindDirectChildrenOnly)) {
+      process->disconnect(this);
+      process->kill();
+      process->waitForFinished(2000);
+      discardOutput(temps_.value(process));
+    }
+  }
+
+ private:
+  static constexpr int GraceMs = 5000;
+  explicit Reaper(QObject* parent) : QObject(parent) {}
+
+  void bury(QProcess* process) {
+    discardOutput(temps_.take(process));
+    process->disconnect(this);
+    process->deleteLater();
+  }
+
+  QHash<QProcess*, QByteArray> temps_;
+};
+
 }  // namespace
 
 QString WorkerPool::programBeside(const QString& programFolder) {
@@ -49,19 +94,7 @@ WorkerPool::WorkerPool(Options options) : options_(std::move(options)) {
 }
 
 WorkerPool::~WorkerPool() {
-  stopping_ = true;
-  for (Worker& worker : workers_) {
-    worker.process->disconnect(this);
-    worker.process->kill();
-  }
-  for (QProcess* dying : findChildren<QProcess*>(Qt::FindDirectChildrenOnly)) dying->kill();
-  // Outputs go only once their workers are gone, or one could write its
-  // file again and so create it anew.
-  for (QProcess* dying : findChildren<QProcess*>(Qt::FindDirectChildrenOnly)) dying->waitForFinished(5000);
-  for (Worker& worker : workers_) {
-    worker.process->waitForFinished(5000);
-    if (worker.job) discardOutput(worker.job->request.tempPath);
-  }
+  for (Worker& worker : workers_) letGo(worker, worker.job.has_value());
   for (const Job& job : waiting_) discardOutput(job.request.tempPath);
   for (const ConvertResult& result : std::as_const(results_)) discardOutput(result.tempPath);
 }
@@ -69,10 +102,13 @@ WorkerPool::~WorkerPool() {
 void WorkerPool::startWorker(Worker& worker) {
   if (worker.process) worker.process.release()->deleteLater();  // may be inside its own signal
   worker.received.clear();
+  worker.retiring = false;
   worker.process = std::make_unique<QProcess>();
   QProcess* process = worker.process.get();
   process->setProgram(options_.program);
-  process->setArguments({QString::number(QCoreApplication::applicationPid())});
+  QStringList arguments{QString::number(QCoreApplication::applicationPid())};
+  if (options_.memoryCapBytes > 0) arguments << QString::number(options_.memoryCapBytes);
+  process->setArguments(arguments);
   process->setStandardErrorFile(QProcess::nullDevice());
   connect(process, &QProcess::readyReadStandardOutput, this, [this, &worker] { onOutput(worker); });
   connect(process, &QProcess::finished, this, [this, &worker] { onDeath(worker); });
@@ -87,23 +123,22 @@ void WorkerPool::startWorker(Worker& worker) {
   process->start();
 }
 
-void WorkerPool::abandon(Worker& worker) {
+void WorkerPool::letGo(Worker& worker, bool kill) {
   worker.deadline->stop();
   QProcess* process = worker.process.release();
   process->disconnect(this);
-  process->setParent(this);
-  const QByteArray temp = worker.job ? worker.job->request.tempPath : QByteArray();
-  connect(process, &QProcess::finished, this, [process, temp] {
-    discardOutput(temp);
-    process->deleteLater();
-  });
-  process->kill();
+  if (kill)
+    process->kill();
+  else
+    process->closeWriteChannel();  // a worker ends when its input does
+  Reaper::instance().take(process, worker.job ? worker.job->request.tempPath : QByteArray());
 }
 
 void WorkerPool::submit(int ticket, const ConvertRequest& request) {
   Job job{ticket, request};
   job.request.timeLimitMs = options_.baseTimeLimitMs;
-  job.limitMs = options_.baseTimeLimitMs;
+  // As the worker will reckon it before it knows the picture's size.
+  job.limitMs = timeLimitMs(options_.baseTimeLimitMs, request.source);
   if (job.request.tempPath.isEmpty()) {
     Result<QByteArray> temp = createOutputTemp(request.outputPath);
     if (!temp) {
@@ -132,7 +167,7 @@ void WorkerPool::dispatch() {
   }
   for (Worker& worker : workers_) {
     if (waiting_.empty()) return;
-    if (worker.job || worker.process->state() == QProcess::NotRunning) continue;
+    if (worker.job || worker.retiring || worker.process->state() == QProcess::NotRunning) continue;
     worker.job = std::move(waiting_.front());
     waiting_.pop_front();
     worker.process->write(worker::encodeRequest(worker.job->request));
@@ -144,11 +179,13 @@ void WorkerPool::onOutput(Worker& worker) {
   worker.received.append(worker.process->readAllStandardOutput());
   while (std::optional<worker::Reply> reply = worker::takeReply(worker.received)) {
     if (!worker.job) continue;
-    if (const auto* size = std::get_if<worker::SizeReport>(&*reply)) {
-      worker.job->limitMs = timeLimitMs(options_.baseTimeLimitMs, size->size);
+    if (const auto* limit = std::get_if<worker::LimitReport>(&*reply)) {
+      worker.job->limitMs = limit->limitMs;
       worker.deadline->start(WallTimeFactor * worker.job->limitMs);
     } else if (std::holds_alternative<worker::WritingReport>(*reply)) {
       worker.job->writing = true;
+    } else if (std::holds_alternative<worker::RetiringReport>(*reply)) {
+      worker.retiring = true;
     } else {
       finish(worker, std::get<ConvertResult>(*reply));
     }
@@ -156,7 +193,6 @@ void WorkerPool::onOutput(Worker& worker) {
 }
 
 void WorkerPool::onDeath(Worker& worker) {
-  if (stopping_) return;
   if (worker.process->error() == QProcess::FailedToStart) {
     brokenReason_ = QStringLiteral("No se puede iniciar el programa de conversión %1.").arg(options_.program);
     if (worker.job) finish(worker, ConvertResult::failed(Outcome::NotRescaled, brokenReason_));
@@ -171,7 +207,7 @@ void WorkerPool::onDeath(Worker& worker) {
 void WorkerPool::onTimeout(Worker& worker) {
   if (!worker.job) return;
   const Job job = *worker.job;
-  abandon(worker);
+  letGo(worker, true);
   worker.job.reset();
   results_.insert(job.ticket, ConvertResult::failed(job.writing ? Outcome::NotWritten : Outcome::NotRescaled,
                                                      reasons::tooSlow(WallTimeFactor * job.limitMs)));

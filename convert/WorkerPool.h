@@ -29,6 +29,7 @@ class WorkerPool : public QObject {
     QString program;  // the worker's executable; "" for this program's own
     int workers = 0;  // 0: one per core
     int baseTimeLimitMs = 10000;
+    qint64 memoryCapBytes = 0;  // each worker's address space; 0 for the worker's own default
   };
 
   // Where the worker is for a program in `programFolder`: beside it in a
@@ -38,7 +39,9 @@ class WorkerPool : public QObject {
   // Throws AppError when the worker program is not there.
   WorkerPool();
   explicit WorkerPool(Options options);
-  ~WorkerPool() override;  // stops the workers and removes untaken outputs
+  // Returns at once: idle workers are told to go, busy ones are killed, and
+  // untaken outputs are removed, each once no worker can write it any more.
+  ~WorkerPool() override;
 
   // Starts converting a picture. Results arrive while the application
   // processes its events.
@@ -60,12 +63,14 @@ class WorkerPool : public QObject {
     std::unique_ptr<QTimer> deadline;
     QByteArray received;
     std::optional<Job> job;
+    bool retiring = false;  // it ends after its result: nothing more for it
   };
 
   void startWorker(Worker& worker);
-  // Ends the worker without waiting for it; its output is removed once it
-  // is gone, when it can no longer write it again.
-  void abandon(Worker& worker);
+  // Ends the worker without waiting for it, killed or, when idle, told to
+  // go; its output is removed once it is gone, when it can no longer write
+  // it again.
+  void letGo(Worker& worker, bool kill);
   void dispatch();
   void onOutput(Worker& worker);
   void onDeath(Worker& worker);
@@ -76,6 +81,5 @@ class WorkerPool : public QObject {
   std::deque<Worker> workers_;
   std::deque<Job> waiting_;
   QHash<int, ConvertResult> results_;
-  bool stopping_ = false;
   QString brokenReason_;  // why no worker can start, once that is known
 };

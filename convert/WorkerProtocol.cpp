@@ -7,7 +7,7 @@
 namespace worker {
 namespace {
 
-enum class ReplyKind : quint8 { Size = 1, Result = 2, Writing = 3 };
+enum class ReplyKind : quint8 { Limit = 1, Result = 2, Writing = 3, Retiring = 4 };
 
 // A frame: the payload's length as 4 bytes, big-endian, then the payload.
 QByteArray frame(const QByteArray& payload) {
@@ -50,10 +50,12 @@ std::optional<ConvertRequest> takeRequest(QByteArray& buffer) {
 QByteArray encodeReply(const Reply& reply) {
   QByteArray payload;
   QDataStream out(&payload, QIODevice::WriteOnly);
-  if (const auto* size = std::get_if<SizeReport>(&reply)) {
-    out << quint8(ReplyKind::Size) << size->size;
+  if (const auto* limit = std::get_if<LimitReport>(&reply)) {
+    out << quint8(ReplyKind::Limit) << qint32(limit->limitMs);
   } else if (std::holds_alternative<WritingReport>(reply)) {
     out << quint8(ReplyKind::Writing);
+  } else if (std::holds_alternative<RetiringReport>(reply)) {
+    out << quint8(ReplyKind::Retiring);
   } else {
     const auto& result = std::get<ConvertResult>(reply);
     out << quint8(ReplyKind::Result) << quint8(result.outcome) << result.reason << result.tempPath
@@ -68,12 +70,13 @@ std::optional<Reply> takeReply(QByteArray& buffer) {
   QDataStream in(*payload);
   quint8 kind = 0;
   in >> kind;
-  if (ReplyKind(kind) == ReplyKind::Size) {
-    SizeReport report;
-    in >> report.size;
-    return report;
+  if (ReplyKind(kind) == ReplyKind::Limit) {
+    qint32 limitMs = 0;
+    in >> limitMs;
+    return LimitReport{limitMs};
   }
   if (ReplyKind(kind) == ReplyKind::Writing) return WritingReport{};
+  if (ReplyKind(kind) == ReplyKind::Retiring) return RetiringReport{};
   ConvertResult result;
   quint8 outcome = 0;
   qint32 error = 0;

@@ -2,7 +2,9 @@
 
 // What the program and a conversion worker say to each other over the
 // worker's standard input and output: length-prefixed frames, so that any
-// file name, whatever its bytes, goes through whole.
+// file name, whatever its bytes, goes through whole. (The worker keeps its
+// standard output for itself and points the one its libraries print on
+// elsewhere.)
 
 #include "convert/ConvertPicture.h"
 
@@ -14,16 +16,19 @@
 
 namespace worker {
 
-// The worker has read the picture's header: its size, which gives a large
-// picture more time.
-struct SizeReport {
-  QSize size;
+// The processor time the worker allows itself for the picture in hand, as
+// it learns how large the picture is.
+struct LimitReport {
+  int limitMs = 0;
 };
 // The worker has begun to write the JPEG: if it dies now, the picture was
 // read but not saved.
 struct WritingReport {};
+// The worker ends once it has sent the result that follows: it must not be
+// given another picture.
+struct RetiringReport {};
 
-using Reply = std::variant<SizeReport, WritingReport, ConvertResult>;
+using Reply = std::variant<LimitReport, WritingReport, RetiringReport, ConvertResult>;
 
 QByteArray encodeRequest(const ConvertRequest& request);
 QByteArray encodeReply(const Reply& reply);

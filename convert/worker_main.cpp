@@ -3,17 +3,17 @@
 // crashes the image library, sends it into an endless loop or makes it ask
 // for gigabytes takes only this process with it; the program starts another.
 //
-//   dimenzo-worker PARENT_PID
+//   dimenzo-worker PARENT_PID [MEMORY_CAP_BYTES]
 
+#include "convert/AllocationWatch.h"
 #include "convert/ConvertPicture.h"
 #include "convert/WorkerProtocol.h"
-
-#include <QFile>
 
 #include <csignal>
 #include <cstdlib>
 #include <new>
 
+#include <fcntl.h>
 #include <malloc.h>
 
 #include <sys/prctl.h>
@@ -24,7 +24,11 @@ namespace {
 
 // A damaged picture can make the library ask for many gigabytes; the cap
 // turns that into a failed allocation in this process alone.
-constexpr rlim_t MemoryCap = rlim_t(4) << 30;
+constexpr rlim_t DefaultMemoryCap = rlim_t(4) << 30;
+
+// Where the replies go: the standard output the program reads, kept apart
+// from descriptor 1, on which the libraries may print what they like.
+int replies = -1;
 
 // However the program ends (killed, crashed, the session logging out), its
 // workers end with it, and none spins on alone.
@@ -41,7 +45,7 @@ void keepLargeBuffers() {
   mallopt(M_TRIM_THRESHOLD, 1 << 30);
 }
 
-void limitResources() {
+void limitResources(rlim_t memoryCap) {
   const rlimit noCore{0, 0};
   setrlimit(RLIMIT_CORE, &noCore);
   // A write past the file-size limit fails as a write (EFBIG) rather than
@@ -50,9 +54,18 @@ void limitResources() {
 #if !defined(__SANITIZE_ADDRESS__)
   // (Under AddressSanitizer the shadow memory alone takes terabytes of
   // address space, so the cap would stop every picture.)
-  const rlimit cap{MemoryCap, MemoryCap};
+  const rlimit cap{memoryCap, memoryCap};
   setrlimit(RLIMIT_AS, &cap);
+#else
+  (void)memoryCap;
 #endif
+}
+
+void takeStandardOutputForReplies() {
+  replies = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
+  const int nowhere = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+  if (replies < 0 || nowhere < 0 || ::dup2(nowhere, STDOUT_FILENO) < 0) std::_Exit(1);
+  ::close(nowhere);
 }
 
 double processorSeconds() {
@@ -71,25 +84,12 @@ void limitProcessorTime(double start, int limitMs) {
   setrlimit(RLIMIT_CPU, &limit);
 }
 
-// Whether this process came close to its memory cap: a failed allocation
-// in the library then reads as a damaged file, but the cause was the size.
-bool nearMemoryCap() {
-#if defined(__SANITIZE_ADDRESS__)
-  return false;
-#else
-  QFile status(QStringLiteral("/proc/self/status"));
-  if (!status.open(QIODevice::ReadOnly)) return false;
-  for (const QByteArray& line : status.readAll().split('\n'))
-    if (line.startsWith("VmPeak:")) return line.mid(7).trimmed().split(' ').value(0).toLongLong() * 1024 > qint64(MemoryCap) * 9 / 10;
-  return false;
-#endif
-}
-
 bool writeAll(const QByteArray& bytes) {
   const char* data = bytes.constData();
   qsizetype left = bytes.size();
   while (left > 0) {
-    const ssize_t written = ::write(STDOUT_FILENO, data, size_t(left));
+    const ssize_t written = ::write(replies, data, size_t(left));
+    if (written < 0 && errno == EINTR) continue;
     if (written <= 0) return false;
     data += written;
     left -= written;
@@ -97,45 +97,60 @@ bool writeAll(const QByteArray& bytes) {
   return true;
 }
 
-ConvertResult convert(const ConvertRequest& request, bool* spent) {
+bool reply(const worker::Reply& message) { return writeAll(worker::encodeReply(message)); }
+
+// `outOfMemory` is set when memory ran out on the way: the picture is told
+// as too large, and this process, whose heap the libraries may have left in
+// pieces, hands over to a fresh one.
+ConvertResult convert(const ConvertRequest& request, bool* outOfMemory) {
   const double start = processorSeconds();
-  limitProcessorTime(start, request.timeLimitMs);
+  // The program allows as much from the start, by the same rule.
+  int limitMs = request.timeLimitMs > 0 ? timeLimitMs(request.timeLimitMs, request.source) : 0;
+  limitProcessorTime(start, limitMs);
+  allocation::failedSinceLastAsked();
+  ConvertResult result;
   try {
-    ConvertResult result = convertPicture(
+    result = convertPicture(
         request,
-        [&](QSize size) {
-          limitProcessorTime(start, timeLimitMs(request.timeLimitMs, size));
-          writeAll(worker::encodeReply(worker::SizeReport{size}));
+        [&](std::optional<QSize> size) {
+          if (limitMs <= 0 || !size) return;
+          const int needed = timeLimitMs(request.timeLimitMs, *size);
+          if (needed <= limitMs) return;
+          limitMs = needed;
+          limitProcessorTime(start, limitMs);
+          reply(worker::LimitReport{limitMs});
         },
-        [] { writeAll(worker::encodeReply(worker::WritingReport{})); });
-    if (result.outcome == ConvertResult::Outcome::NotRescaled && nearMemoryCap()) {
-      result.reason = reasons::tooMuchMemory();
-      *spent = true;
-    }
-    return result;
+        [] { reply(worker::WritingReport{}); });
   } catch (const std::bad_alloc&) {
-    *spent = true;
-    return ConvertResult::failed(ConvertResult::Outcome::NotRescaled, reasons::tooMuchMemory());
+    result = ConvertResult::failed(ConvertResult::Outcome::NotRescaled, reasons::tooMuchMemory());
   }
+  *outOfMemory = allocation::failedSinceLastAsked();
+  if (*outOfMemory && result.outcome == ConvertResult::Outcome::NotRescaled) result.reason = reasons::tooMuchMemory();
+  return result;
 }
 
 }  // namespace
 
 int main(int argc, char* argv[]) {
   if (argc > 1) dieWithParent(pid_t(std::atol(argv[1])));
-  limitResources();
+  const rlim_t memoryCap = argc > 2 ? rlim_t(std::atoll(argv[2])) : DefaultMemoryCap;
+  takeStandardOutputForReplies();
+  limitResources(memoryCap > 0 ? memoryCap : DefaultMemoryCap);
   keepLargeBuffers();
   QByteArray buffer;
   char chunk[65536];
   for (;;) {
     if (std::optional<ConvertRequest> request = worker::takeRequest(buffer)) {
-      // A worker that came near its memory cap leaves its heap, and its
-      // peak, to a fresh one.
-      bool spent = false;
-      if (!writeAll(worker::encodeReply(convert(*request, &spent))) || spent) return 0;
+      bool outOfMemory = false;
+      const ConvertResult result = convert(*request, &outOfMemory);
+      // Said before the result, so that the program never hands this
+      // process another picture.
+      if (outOfMemory && !reply(worker::RetiringReport{})) return 0;
+      if (!reply(result) || outOfMemory) return 0;
       continue;
     }
     const ssize_t got = ::read(STDIN_FILENO, chunk, sizeof chunk);
+    if (got < 0 && errno == EINTR) continue;
     if (got <= 0) return 0;  // the program has gone, or is done with us
     buffer.append(chunk, got);
   }

@@ -51,11 +51,11 @@ void FrmMenu::mnDirectorio_Click() {
   const QString folder =
       trimSpaces(picker_.BrowseForFolder(&owner_, QStringLiteral("Selecione el directorio de las imágenes")));
   if (folder.isEmpty()) return;
-  const std::optional<FileId> id = fileId(pathOf(folder));
-  if (!id || !QFileInfo(folder).isDir())
-    throw AppError(QStringLiteral("No se encuentra la carpeta %1").arg(folder));
+  const QByteArray root = pathOf(folder);
+  const std::optional<FileId> id = fileId(root);
+  if (!id || !isDirectory(root)) throw AppError(QStringLiteral("No se encuentra la carpeta %1").arg(folder));
   std::set<FileId> visited{*id};
-  get_files(pathOf(folder), visited);
+  get_files(root, visited);
 }
 
 void FrmMenu::get_files(const QByteArray& tfolder, std::set<FileId>& visited) {

@@ -3,7 +3,9 @@
 #include "convert/Failure.h"
 
 #include <QFile>
+#include <QStringList>
 
+#include <dirent.h>
 #include <sys/stat.h>
 
 QByteArray ExtractFilenameFormPath(const QByteArray& File) {
@@ -17,7 +19,44 @@ QByteArray ExtractFilenameFormPath(const QByteArray& File) {
 
 QString displayPath(const QByteArray& path) { return QFile::decodeName(path); }
 
-QByteArray pathOf(const QString& text) { return QFile::encodeName(text); }
+namespace {
+
+bool exists(const QByteArray& path) {
+  struct stat info {};
+  return ::lstat(path.constData(), &info) == 0;
+}
+
+// The entry of `folder` that reads as `name`; empty when none does.
+QByteArray entryReadAs(const QByteArray& folder, const QString& name) {
+  QByteArray found;
+  DIR* dir = ::opendir(folder.isEmpty() ? "/" : folder.constData());
+  if (!dir) return found;
+  while (const dirent* entry = ::readdir(dir)) {
+    const QByteArray bytes(entry->d_name);
+    // Of names that read alike, the first by its bytes, so the choice does
+    // not change with the order of the listing.
+    if (QFile::decodeName(bytes) == name && (found.isEmpty() || bytes < found)) found = bytes;
+  }
+  ::closedir(dir);
+  return found;
+}
+
+}  // namespace
+
+QByteArray pathOf(const QString& text) {
+  const QByteArray encoded = QFile::encodeName(text);
+  // Only a name that was not text reads with a replacement character; its
+  // bytes are found again in its folder's listing, one level at a time.
+  if (!text.contains(QChar::ReplacementCharacter) || !text.startsWith(u'/') || exists(encoded)) return encoded;
+  QByteArray resolved;
+  for (const QString& part : text.split(u'/', Qt::SkipEmptyParts)) {
+    QByteArray entry = QFile::encodeName(part);
+    if (part.contains(QChar::ReplacementCharacter) && !exists(resolved + '/' + entry)) entry = entryReadAs(resolved, part);
+    if (entry.isEmpty()) return encoded;
+    resolved += '/' + entry;
+  }
+  return text.endsWith(u'/') ? resolved + '/' : resolved;
+}
 
 QString trimSpaces(const QString& text) {
   qsizetype first = 0;
@@ -33,6 +72,11 @@ bool isRegularFile(const QByteArray& path) {
   // would pass for "a.png" and be written under that name.
   return !path.isEmpty() && !path.contains('\0') && ::stat(path.constData(), &info) == 0 &&
          S_ISREG(info.st_mode);
+}
+
+bool isDirectory(const QByteArray& path) {
+  struct stat info {};
+  return !path.contains('\0') && ::stat(path.constData(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
 std::optional<FileId> fileId(const QByteArray& path, bool throughLink) {

@@ -21,6 +21,9 @@ QByteArray ExtractFilenameFormPath(const QByteArray& File);
 QString displayPath(const QByteArray& path);
 
 // The bytes of a path typed, chosen in a dialog or shown in a text box.
+// The dialogs show a name that is not text with U+FFFD in place of its odd
+// bytes; such a name is looked up in its folder and comes back as the name
+// itself, as long as it exists.
 QByteArray pathOf(const QString& text);
 
 // Leading and trailing blanks removed; tabs and other white space are kept,
@@ -40,3 +43,5 @@ std::optional<FileId> fileId(const QByteArray& path, bool throughLink = true);
 // True when the path names a regular file, following links. Only such files
 // may be handed to the image library: opening a FIFO or a device can block.
 bool isRegularFile(const QByteArray& path);
+// True when the path names a folder, following links.
+bool isDirectory(const QByteArray& path);

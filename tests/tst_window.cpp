@@ -332,7 +332,7 @@ class WindowTest : public QObject {
     s.chooseDestination(s.folder("destino"));
     s.click("BtnConvertir");
     QVERIFY(s.window.unloaded() && s.shown().isEmpty());
-    QCOMPARE(pictures::entries(s.path("destino")), QStringList{"a.png"});
+    QTRY_COMPARE(pictures::entries(s.path("destino")), QStringList{"a.png"});
   }
 
   // The About window shows the version and closes every way.
