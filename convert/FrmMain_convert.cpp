@@ -42,7 +42,6 @@ QString overwriteQuestion(const BatchRun::Overwrites& at, const QString& folder)
 
 void FrmMain::BtnConvertir_Click() {
   const QString title = QStringLiteral("Dimenzo");
-  const int queued = queue_.ImageCount();
   try {
     if (trimSpaces(TxtDirectorioDestino->text()).isEmpty()) {
       dialogs_.MsgBox(this, QStringLiteral("Debe indicar un directorio de destino"), vbExclamation, title);
@@ -99,6 +98,7 @@ void FrmMain::BtnConvertir_Click() {
         .destinationFailed =
             [&](int position, const QString& reason, int written) {
               destinationFailed = true;
+              const int queued = queue_.ImageCount();
               for (int i = 0; i < position; ++i) {
                 queue_.removeAt(0);
                 delete LstImagenes->takeItem(0);

@@ -289,7 +289,7 @@ class PictureTest : public QObject {
 
   // The size comes from the header alone, for baseline and progressive
   // JPEGs alike; a JPEG claiming a huge frame is refused unread.
-  void oversizedPicturesAreRefusedUnread() {
+  void oversizedPicturesAreRefused() {
     const QByteArray baseline = QFile::encodeName(dir.filePath("base.jpg")), progressive = baseline + ".p.jpg";
     freeimage::Bitmap dib = pictures::make(QSize(333, 222));
     QVERIFY(FreeImage_Save(FIF_JPEG, dib.get(), baseline.constData(), 0));
@@ -307,6 +307,13 @@ class PictureTest : public QObject {
     const ConvertResult result = convertPicture({baseline, baseline + ".salida", {}, QSize(64, 48), 512});
     QCOMPARE(result.outcome, ConvertResult::Outcome::NotRescaled);
     QCOMPARE(result.reason, "La imagen mide 60138 x 60138 píxeles: más de los 178.956.970 píxeles que se admiten.");
+
+    // A GIF tells its size only once decoded; then it is held to the same
+    // bound, before anything more is allocated for it.
+    const QByteArray gif = QFile::encodeName(dir.filePath("enorme.gif"));
+    QVERIFY(FreeImage_Save(FIF_GIF, freeimage::Bitmap(FreeImage_Allocate(20000, 9000, 8)).get(), gif.constData(), 0));
+    QCOMPARE(rescalePicture(gif, QSize(64, 48)).reason(),
+             "La imagen mide 20000 x 9000 píxeles: más de los 178.956.970 píxeles que se admiten.");
   }
 };
 

@@ -6,6 +6,7 @@
 #include "app/FrmMain.h"
 #include "app/ProgressBar.h"
 #include "app/Translations.h"
+#include "queue/Paths.h"
 #include "support/Pictures.h"
 #include "shell/ScriptedDialogs.h"
 
@@ -13,6 +14,7 @@
 #include <QtWidgets>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -402,6 +404,28 @@ class WindowTest : public QObject {
     s.click("BtnBorrar");  // the removed row's selection does not carry over
     QCOMPARE(s.rows(), (QStringList{"a.png", "b.png"}));
     QCOMPARE(s.window.queue().ImagePaths(), (QList<QByteArray>{a, b}));
+  }
+
+  // Names that are not text reach the dialogs as U+FFFD and come back as
+  // the names themselves: a file chosen in the open-file dialog, a folder
+  // chosen to scan and the destination chosen with "...".
+  void namesFromDialogsKeepTheirBytes() {
+    Session s;
+    const QByteArray folder = QFile::encodeName(s.root.path()) + "/d\xed" "as";
+    QCOMPARE(::mkdir(folder.constData(), 0755), 0);
+    const QByteArray picture = folder + "/caf\xe9.png";
+    QVERIFY(FreeImage_Save(FIF_PNG, pictures::make(QSize(40, 30)).get(), picture.constData(), 0));
+    const QString shown = displayPath(picture);
+    QVERIFY(shown.contains(QChar::ReplacementCharacter));
+    s.addFile(shown);
+    s.addFolder(displayPath(folder));
+    QCOMPARE(s.window.queue().ImagePaths(), (QList<QByteArray>{picture, picture}));
+    const QByteArray destination = QFile::encodeName(s.root.path()) + "/sal\xed" "da";
+    QCOMPARE(::mkdir(destination.constData(), 0755), 0);
+    s.chooseDestination(displayPath(destination));
+    s.click("BtnConvertir");
+    QCOMPARE(s.shown(), QStringList{Success});
+    QCOMPARE(::access((destination + "/caf\xe9.png").constData(), F_OK), 0);
   }
 
   // One more than 32767 pictures is refused with a message; nothing queued
