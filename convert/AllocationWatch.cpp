@@ -15,11 +15,6 @@ void* __libc_memalign(size_t alignment, size_t size);
 
 namespace {
 std::atomic<bool> failed{false};
-
-void* noted(void* pointer, size_t size) {
-  if (!pointer && size != 0) failed.store(true, std::memory_order_relaxed);
-  return pointer;
-}
 }  // namespace
 
 namespace allocation {
@@ -27,6 +22,13 @@ bool failedSinceLastAsked() { return failed.exchange(false, std::memory_order_re
 }  // namespace allocation
 
 #if !defined(__SANITIZE_ADDRESS__)
+namespace {
+void* noted(void* pointer, size_t size) {
+  if (!pointer && size != 0) failed.store(true, std::memory_order_relaxed);
+  return pointer;
+}
+}  // namespace
+
 // Every allocation of the process, the image libraries' included, passes
 // through these: a definition in the program comes before the C library's.
 // free() needs no watching and stays the library's.

@@ -6,8 +6,6 @@
 #include "convert/Pixels.h"
 #include "convert/Resample.h"
 
-#include <QLocale>
-
 #include <algorithm>
 
 #include <sys/stat.h>
@@ -16,6 +14,8 @@ namespace {
 
 using freeimage::Bitmap;
 using Outcome = ConvertResult::Outcome;
+
+constexpr qint64 LongestLimitMs = 24 * 3600 * 1000;
 
 // The rescale works on 24-bit colour or 8-bit grey. Everything else is
 // brought to 24 bits first, so that transparency is composited onto white
@@ -29,17 +29,12 @@ bool rescalesAsIs(FIBITMAP* dib) {
   return bpp == 8 && !FreeImage_IsTransparent(dib) && FreeImage_GetColorType(dib) == FIC_MINISBLACK;
 }
 
-Failure damaged() { return Failure{reasons::damaged(freeimage::LastMessage())}; }
-
-QByteArray iccProfileOf(FIBITMAP* dib) {
-  const FIICCPROFILE* icc = FreeImage_GetICCProfile(dib);
-  return icc && icc->data && icc->size > 0 ? QByteArray(static_cast<const char*>(icc->data), icc->size) : QByteArray();
-}
-
 bool isFloatingPoint(FIBITMAP* dib) {
   const FREE_IMAGE_TYPE type = FreeImage_GetImageType(dib);
   return type == FIT_FLOAT || type == FIT_DOUBLE || type == FIT_RGBF || type == FIT_RGBAF;
 }
+
+Failure damaged() { return Failure{reasons::damaged(freeimage::LastMessage())}; }
 
 // The output's metadata comes from the source alone, written with Exiv2;
 // what the library carried along is dropped.
@@ -49,27 +44,25 @@ void dropLibraryMetadata(FIBITMAP* dib) {
     FreeImage_SetMetadata(model, dib, nullptr, nullptr);
 }
 
-// The JPEG decoder can hand over the picture at 1/2, 1/4 or 1/8 of its size
-// for little more than the cost of reading it. Such a shrink is taken only
-// while the resampling that follows still halves the picture or more in
-// each direction, so the B-spline keeps enough detail to work from.
-int jpegScaleFlags(QSize source, QSize target) {
-  int shrink = 1;
-  while (shrink < 8 && source.width() / (shrink * 2) >= 2 * target.width() &&
-         source.height() / (shrink * 2) >= 2 * target.height())
-    shrink *= 2;
-  if (shrink == 1) return 0;
-  // The decoder picks the largest shrink that keeps the longer side at or
-  // above the size asked for.
-  const int longer = std::max(source.width(), source.height());
-  return (longer / shrink) << 16;
+// Decoded pixels as 24-bit colour or 8-bit grey, in the colour space of
+// `profile`, which is cleared where the pixels no longer are in it.
+Result<Bitmap> toRescalable(DecodedPicture decoded, QByteArray& profile) {
+  profile = decoded.iccProfile;
+  Bitmap pixels = std::move(decoded.pixels);
+  if (decoded.cmyk) {
+    pixels = colour::cmykToSrgb(pixels.get(), profile);
+    profile.clear();
+    if (!pixels) return damaged();
+  }
+  if (isFloatingPoint(pixels.get())) profile.clear();
+  if (!rescalesAsIs(pixels.get())) {
+    pixels = freeimage::ToRgb24(pixels.get(), decoded.fourth == DecodedPicture::Fourth::Alpha);
+    if (!pixels) return damaged();
+  }
+  return pixels;
 }
 
 }  // namespace
-
-namespace {
-constexpr qint64 LongestLimitMs = 24 * 3600 * 1000;
-}
 
 int timeLimitMs(int baseMs, QSize size) {
   constexpr qint64 MsPerMegapixel = 200;
@@ -87,17 +80,6 @@ int timeLimitMs(int baseMs, const QByteArray& file) {
 }
 
 namespace reasons {
-QString damaged(const QString& libraryMessage) {
-  const QString reason = QStringLiteral("El archivo está dañado o su formato no se admite");
-  return libraryMessage.isEmpty() ? reason + u'.' : QStringLiteral("%1 (%2).").arg(reason, libraryMessage);
-}
-QString tooManyPixels(QSize size) {
-  const QLocale spanish(QLocale::Spanish, QLocale::Spain);
-  return QStringLiteral("La imagen mide %1 x %2 píxeles: más de los %3 píxeles que se admiten.")
-      .arg(size.width())
-      .arg(size.height())
-      .arg(spanish.toString(MaxPicturePixels));
-}
 QString tooSlow(int limitMs) {
   return QStringLiteral("Ha necesitado más tiempo del permitido (%1 s de proceso).").arg((limitMs + 999) / 1000);
 }
@@ -105,53 +87,14 @@ QString tooMuchMemory() { return QStringLiteral("Ha necesitado más memoria de l
 QString libraryCrashed() { return QStringLiteral("La biblioteca de imágenes ha fallado al leerla."); }
 }  // namespace reasons
 
-Result<Bitmap> rescalePicture(const QByteArray& source, QSize size, bool reducedDecode,
-                              const SizeListener& onSize, const QByteArray& profileHint) {
-  const FREE_IMAGE_FORMAT fif = freeimage::GetFileType(source, 0);
-  if (fif == FIF_UNKNOWN) return Failure{reasons::damaged()};
-
-  int loadFlags = 0;
-  const std::optional<QSize> header = freeimage::ProbeSize(fif, source);
-  if (header) {
-    if (qint64(header->width()) * header->height() > MaxPicturePixels)
-      return Failure{reasons::tooManyPixels(*header)};
-    if (reducedDecode && fif == FIF_JPEG) loadFlags = jpegScaleFlags(*header, size);
-  }
-  if (onSize) onSize(header);
-
-  // CMYK pixels are taken as they are, to go through their own profile.
-  const int cmyk = fif == FIF_JPEG ? JPEG_CMYK : fif == FIF_TIFF ? TIFF_CMYK : 0;
-  Bitmap loaded = freeimage::Load(fif, source, loadFlags | cmyk);
-  if (loaded && loadFlags != 0 &&
-      (int(FreeImage_GetWidth(loaded.get())) < 2 * size.width() ||
-       int(FreeImage_GetHeight(loaded.get())) < 2 * size.height()))
-    loaded = freeimage::Load(fif, source, cmyk);  // shrunk more than the rule allows
-  if (!loaded && fif == FIF_BMP) loaded = freeimage::LoadWithQt(source, MaxPicturePixels);
-  if (!loaded) return damaged();
-  if (!header) {
-    const QSize decoded(int(FreeImage_GetWidth(loaded.get())), int(FreeImage_GetHeight(loaded.get())));
-    if (qint64(decoded.width()) * decoded.height() > MaxPicturePixels) return Failure{reasons::tooManyPixels(decoded)};
-    if (onSize) onSize(decoded);
-  }
-
-  // Exiv2's reading of the profile first: the library's of a TIFF can
-  // come out with its header overwritten.
-  QByteArray profile = profileHint;
-  if (colour::modelOf(profile) == colour::Model::Other) profile = iccProfileOf(loaded.get());
-  if (FreeImage_GetColorType(loaded.get()) == FIC_CMYK) {
-    // Without a profile of its own, the library's plain conversion.
-    Bitmap rgb = colour::cmykToSrgb(loaded.get(), profile);
-    loaded = rgb ? std::move(rgb) : freeimage::Load(fif, source, 0);
-    profile.clear();
-    if (!loaded) return damaged();
-  }
-  if (isFloatingPoint(loaded.get())) profile.clear();
-  if (!rescalesAsIs(loaded.get())) {
-    loaded = freeimage::ToRgb24(loaded.get());
-    if (!loaded) return damaged();
-  }
-  Bitmap rescaled = freeimage::RescaleBSpline(loaded.get(), size.width(), size.height());
-  loaded.reset();
+Result<Bitmap> rescalePicture(const DecodeRequest& request, int decoder) {
+  Result<DecodedPicture> decoded = decodePicture(request, decoder);
+  if (!decoded) return Failure{decoded.reason()};
+  QByteArray profile;
+  Result<Bitmap> loaded = toRescalable(std::move(*decoded), profile);
+  if (!loaded) return loaded;
+  Bitmap rescaled = freeimage::RescaleBSpline(loaded->get(), request.target.width(), request.target.height());
+  loaded->reset();
   // A picture millions of pixels wide and a few high needs weight tables
   // of gigabytes; here that is a failed allocation.
   if (!rescaled) return Failure{reasons::tooMuchMemory()};
@@ -176,10 +119,13 @@ Result<Bitmap> rescalePicture(const QByteArray& source, QSize size, bool reduced
 ConvertResult convertPicture(const ConvertRequest& request, const SizeListener& onSize,
                              const std::function<void()>& onWriting) {
   const Metadata metadata = Metadata::read(request.source);
-  Result<Bitmap> rescaled = rescalePicture(request.source, request.size, true, onSize, metadata.iccProfile());
+  Result<Bitmap> rescaled =
+      rescalePicture(DecodeRequest{request.source, request.size, true, metadata.iccProfile(), onSize}, request.decoder);
   if (!rescaled) {
     discardOutput(request.tempPath);
-    return ConvertResult::failed(Outcome::NotRescaled, rescaled.reason());
+    ConvertResult failed = ConvertResult::failed(Outcome::NotRescaled, rescaled.reason());
+    failed.retry = request.decoder == 0 && decodersFor(request.source).size() > 1;
+    return failed;
   }
   QByteArray temp = request.tempPath;
   if (temp.isEmpty()) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "convert/Decode.h"
 #include "convert/Failure.h"
 #include "convert/FreeImage.h"
 
@@ -21,6 +22,7 @@ struct ConvertRequest {
   QSize size;             // exact width and height of the output
   int saveFlags = 0;      // the JPEG writer's quality flags
   int timeLimitMs = 0;    // processor time allowed before the picture's size is known
+  int decoder = 0;        // which of the decoders that read the picture to use, the first 0
 };
 
 struct ConvertResult {
@@ -33,16 +35,13 @@ struct ConvertResult {
   QString reason;       // why, in Spanish, when not Written
   QByteArray tempPath;  // a finished JPEG beside outputPath, when Written
   int error = 0;        // the system's errno, when a write failed on one
+  bool retry = false;   // NotRescaled by the first decoder, and another reads the format
 
-  static ConvertResult written(const QByteArray& tempPath) { return {Outcome::Written, QString(), tempPath, 0}; }
+  static ConvertResult written(const QByteArray& tempPath) { return {Outcome::Written, QString(), tempPath, 0, false}; }
   static ConvertResult failed(Outcome outcome, const QString& reason, int error = 0) {
-    return {outcome, reason, QByteArray(), error};
+    return {outcome, reason, QByteArray(), error, false};
   }
 };
-
-// Pictures whose header claims more pixels than this are refused before
-// any pixel is allocated.
-inline constexpr qint64 MaxPicturePixels = 178'956'970;
 
 // The processor time a picture may take: `baseMs`, more for a large file
 // (which is all that a format that tells its size only once decoded, such
@@ -51,33 +50,27 @@ inline constexpr qint64 MaxPicturePixels = 178'956'970;
 int timeLimitMs(int baseMs, const QByteArray& file);
 int timeLimitMs(int baseMs, QSize size);
 
-// Hears a picture's size as soon as its header is read; nullopt when its
-// format does not tell it before decoding, and then its size once decoded.
-using SizeListener = std::function<void(std::optional<QSize>)>;
 
 // Why a picture could not be read, in the user's words.
 namespace reasons {
-QString damaged(const QString& libraryMessage = QString());
-QString tooManyPixels(QSize size);
 QString tooSlow(int limitMs);
 QString tooMuchMemory();
 QString libraryCrashed();
 }  // namespace reasons
 
-// Reads and rescales the picture to exactly `size`, as 24-bit colour.
-// A JPEG much larger than the target is decoded at a half, a quarter or an
-// eighth of its size when `reducedDecode` is on, as long as the resampling
-// still reduces it at least twice in each direction. Pictures of more than
-// MaxPicturePixels are refused before anything is allocated for them beyond
-// their decoding, which, for formats that hide their size, comes first.
+// Reads the picture with the decoder of rank `decoder` for it and rescales
+// it to exactly the request's target, as 24-bit colour. A JPEG much larger
+// than the target is decoded at a half, a quarter or an eighth of its size
+// when the request allows it, as long as the resampling still reduces it at
+// least twice in each direction.
 //
-// Colour: an RGB picture keeps its ICC profile (`profile`, as Exiv2 read
-// it, or else the library's); CMYK and grey
-// pictures with a profile are turned into sRGB through it; floating-point
-// pictures are tone-mapped into sRGB. The result carries no other metadata.
-Result<freeimage::Bitmap> rescalePicture(const QByteArray& source, QSize size, bool reducedDecode = true,
-                                         const SizeListener& onSize = {},
-                                         const QByteArray& profile = QByteArray());
+// Colour: an RGB picture keeps its ICC profile; CMYK and grey pictures with
+// a profile are turned into sRGB through it; floating-point pictures are
+// tone-mapped into sRGB. The result carries no other metadata.
+Result<freeimage::Bitmap> rescalePicture(const DecodeRequest& request, int decoder = 0);
+inline Result<freeimage::Bitmap> rescalePicture(const QByteArray& source, QSize size, bool reducedDecode = true) {
+  return rescalePicture(DecodeRequest{source, size, reducedDecode, {}, {}});
+}
 
 // Reads, rescales and encodes the picture into a temporary file beside the
 // output, with the source's metadata fit for the web. Nothing at outputPath

@@ -1,8 +1,6 @@
 #include "convert/FreeImage.h"
 
 #include <QFile>
-#include <QImage>
-#include <QImageReader>
 
 #include <memory>
 
@@ -35,21 +33,12 @@ void prepare() {
 
 Bitmap adopt(FIBITMAP* dib) { return Bitmap(dib); }
 
-// Opens a file by its bytes; QFile's own open takes a name as text, and a
-// name that is not text would be lost on the way.
-bool openForReading(QFile& in, const QByteArray& file) {
-  const int fd = ::open(file.constData(), O_RDONLY | O_CLOEXEC);
-  if (fd >= 0 && in.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) return true;
-  if (fd >= 0) ::close(fd);
-  return false;
-}
-
 // The size in a JPEG's frame header. The library's header-only load of a
 // progressive JPEG reads and decodes every scan, as long as a full load;
 // the frame header is a few bytes from the start.
 std::optional<QSize> jpegFrameSize(const QByteArray& file) {
   QFile in;
-  if (!openForReading(in, file)) return std::nullopt;
+  if (!OpenFile(in, file)) return std::nullopt;
   uchar marker[2];
   if (in.read(reinterpret_cast<char*>(marker), 2) != 2 || marker[0] != 0xFF || marker[1] != 0xD8)
     return std::nullopt;
@@ -78,6 +67,13 @@ std::optional<QSize> jpegFrameSize(const QByteArray& file) {
 }
 
 }  // namespace
+
+bool OpenFile(QFile& in, const QByteArray& file) {
+  const int fd = ::open(file.constData(), O_RDONLY | O_CLOEXEC);
+  if (fd >= 0 && in.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) return true;
+  if (fd >= 0) ::close(fd);
+  return false;
+}
 
 void BitmapDeleter::operator()(FIBITMAP* dib) const noexcept {
   if (dib) FreeImage_Unload(dib);
@@ -110,27 +106,6 @@ QByteArray EncodeJpeg(FIBITMAP* dib, int flags) {
       !FreeImage_AcquireMemory(memory.get(), &data, &size))
     return QByteArray();
   return QByteArray(reinterpret_cast<const char*>(data), qsizetype(size));
-}
-
-Bitmap LoadWithQt(const QByteArray& file, qint64 maxPixels) {
-  QFile in;
-  if (!openForReading(in, file)) return nullptr;
-  QImageReader reader(&in);
-  reader.setAllocationLimit(int(maxPixels * 4 / (1024 * 1024)) + 1);
-  const QSize size = reader.size();
-  if (!size.isValid() || qint64(size.width()) * size.height() > maxPixels) return nullptr;
-  QImage image = reader.read();
-  if (image.isNull()) return nullptr;
-  // Qt's 32-bit pixels lie in memory as the library's do (blue, green, red,
-  // alpha); its rows run top-down, the library's bottom-up.
-  const bool alpha = image.hasAlphaChannel();
-  image.convertTo(alpha ? QImage::Format_ARGB32 : QImage::Format_BGR888);
-  Bitmap dib(FreeImage_Allocate(image.width(), image.height(), alpha ? 32 : 24));
-  if (!dib) return nullptr;
-  for (int y = 0; y < image.height(); ++y)
-    std::memcpy(FreeImage_GetScanLine(dib.get(), image.height() - 1 - y), image.constScanLine(y),
-                size_t(image.width()) * (alpha ? 4 : 3));
-  return dib;
 }
 
 std::optional<QSize> ProbeSize(FREE_IMAGE_FORMAT fif, const QByteArray& file) {

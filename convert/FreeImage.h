@@ -7,6 +7,7 @@
 #include <FreeImage.h>
 
 #include <QByteArray>
+#include <QFile>
 #include <QSize>
 #include <QString>
 
@@ -37,15 +38,14 @@ Bitmap Rescale(FIBITMAP* dib, int width, int height,
 // cannot encode it.
 QByteArray EncodeJpeg(FIBITMAP* dib, int flags);
 
-// A picture the library recognises but cannot read (BMPs with the newer
-// headers or run-length coding), through Qt's own reader. Null when that
-// cannot read it either, or it has more than `maxPixels` pixels.
-Bitmap LoadWithQt(const QByteArray& file, qint64 maxPixels);
-
 // Width and height from the header alone, without allocating pixels.
 // Empty when the format cannot tell them without decoding, or the file
 // cannot be read.
 std::optional<QSize> ProbeSize(FREE_IMAGE_FORMAT fif, const QByteArray& file);
+
+// Opens a file by its bytes for reading; QFile's own open takes a name as
+// text, and a name that is not text would be lost on the way.
+bool OpenFile(QFile& in, const QByteArray& file);
 
 // The library's last diagnostic on this thread, cleared by each call above.
 QString LastMessage();

@@ -8,9 +8,9 @@ namespace {
 Bitmap adopt(FIBITMAP* dib) { return Bitmap(dib); }
 
 // Bitmaps of the plain FIT_BITMAP kind: palettes, 16-bit packed, 24 and 32 bits.
-Bitmap standardToRgb24(FIBITMAP* dib) {
+Bitmap standardToRgb24(FIBITMAP* dib, bool alpha) {
   const unsigned bpp = FreeImage_GetBPP(dib);
-  if (bpp == 32) return CompositeOnWhite(dib);
+  if (bpp == 32) return alpha ? CompositeOnWhite(dib) : adopt(FreeImage_ConvertTo24Bits(dib));
   if (bpp <= 8 && FreeImage_IsTransparent(dib)) {
     Bitmap rgba = adopt(FreeImage_ConvertTo32Bits(dib));
     return rgba ? CompositeOnWhite(rgba.get()) : nullptr;
@@ -20,14 +20,15 @@ Bitmap standardToRgb24(FIBITMAP* dib) {
 
 }  // namespace
 
-Bitmap ToRgb24(FIBITMAP* dib) {
+Bitmap ToRgb24(FIBITMAP* dib, bool alpha) {
   if (!dib || !FreeImage_HasPixels(dib)) return nullptr;
   switch (FreeImage_GetImageType(dib)) {
     case FIT_BITMAP:
-      return standardToRgb24(dib);
+      return standardToRgb24(dib, alpha);
     case FIT_RGB16:
       return adopt(FreeImage_ConvertTo24Bits(dib));
     case FIT_RGBA16: {
+      if (!alpha) return adopt(FreeImage_ConvertTo24Bits(dib));
       Bitmap rgba = adopt(FreeImage_ConvertTo32Bits(dib));
       return rgba ? CompositeOnWhite(rgba.get()) : nullptr;
     }
@@ -40,16 +41,16 @@ Bitmap ToRgb24(FIBITMAP* dib) {
     case FIT_RGBF:
     case FIT_RGBAF: {
       Bitmap mapped = adopt(FreeImage_ToneMapping(dib, FITMO_DRAGO03));
-      return mapped ? standardToRgb24(mapped.get()) : nullptr;
+      return mapped ? standardToRgb24(mapped.get(), alpha) : nullptr;
     }
     case FIT_FLOAT: {
       Bitmap mapped = adopt(FreeImage_ToneMapping(dib, FITMO_DRAGO03));
       if (!mapped) mapped = adopt(FreeImage_ConvertToStandardType(dib, TRUE));
-      return mapped ? standardToRgb24(mapped.get()) : nullptr;
+      return mapped ? standardToRgb24(mapped.get(), alpha) : nullptr;
     }
     default: {
       Bitmap standard = adopt(FreeImage_ConvertToStandardType(dib, TRUE));
-      return standard ? standardToRgb24(standard.get()) : nullptr;
+      return standard ? standardToRgb24(standard.get(), alpha) : nullptr;
     }
   }
 }

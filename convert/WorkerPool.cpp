@@ -186,6 +186,10 @@ void WorkerPool::onOutput(Worker& worker) {
       worker.job->writing = true;
     } else if (std::holds_alternative<worker::RetiringReport>(*reply)) {
       worker.retiring = true;
+    } else if (std::holds_alternative<worker::FallbackReport>(*reply)) {
+      worker.job->fallback = true;
+    } else if (std::get<ConvertResult>(*reply).retry && worker.job->fallback) {
+      retry(worker);
     } else {
       finish(worker, std::get<ConvertResult>(*reply));
     }
@@ -199,7 +203,13 @@ void WorkerPool::onDeath(Worker& worker) {
     dispatch();
     return;
   }
-  if (worker.job) finish(worker, deathResult(*worker.process, worker.job->writing, worker.job->limitMs));
+  if (worker.job) {
+    const bool slow = worker.process->exitStatus() == QProcess::CrashExit && worker.process->exitCode() == SIGXCPU;
+    if (worker.job->fallback && !worker.job->writing && !slow)
+      retry(worker);
+    else
+      finish(worker, deathResult(*worker.process, worker.job->writing, worker.job->limitMs));
+  }
   startWorker(worker);
   dispatch();
 }
@@ -212,6 +222,24 @@ void WorkerPool::onTimeout(Worker& worker) {
   results_.insert(job.ticket, ConvertResult::failed(job.writing ? Outcome::NotWritten : Outcome::NotRescaled,
                                                      reasons::tooSlow(WallTimeFactor * job.limitMs)));
   startWorker(worker);
+  dispatch();
+}
+
+void WorkerPool::retry(Worker& worker) {
+  worker.deadline->stop();
+  Job job = *std::exchange(worker.job, std::nullopt);
+  // The first try may have removed its file, or left it half written.
+  discardOutput(job.request.tempPath);
+  Result<QByteArray> temp = createOutputTemp(job.request.outputPath);
+  if (!temp) {
+    results_.insert(job.ticket, ConvertResult::failed(Outcome::NotWritten, temp.reason(), temp.error()));
+    return dispatch();
+  }
+  job.request.tempPath = *temp;
+  ++job.request.decoder;
+  job.limitMs = timeLimitMs(options_.baseTimeLimitMs, job.request.source);
+  job.fallback = false;
+  waiting_.push_front(std::move(job));
   dispatch();
 }
 

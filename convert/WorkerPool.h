@@ -55,8 +55,9 @@ class WorkerPool : public QObject {
   struct Job {
     int ticket;
     ConvertRequest request;
-    int limitMs = 0;       // the processor time the worker allows itself
-    bool writing = false;  // the worker has begun to write the output
+    int limitMs = 0;        // the processor time the worker allows itself
+    bool writing = false;   // the worker has begun to write the output
+    bool fallback = false;  // another decoder may try it, should this one fail
   };
   struct Worker {
     std::unique_ptr<QProcess> process;
@@ -76,6 +77,9 @@ class WorkerPool : public QObject {
   void onDeath(Worker& worker);
   void onTimeout(Worker& worker);
   void finish(Worker& worker, ConvertResult result);
+  // Gives the worker's picture to the next decoder that reads it, in
+  // another process, ahead of every picture waiting.
+  void retry(Worker& worker);
 
   Options options_;
   std::deque<Worker> workers_;

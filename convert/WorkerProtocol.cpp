@@ -7,7 +7,7 @@
 namespace worker {
 namespace {
 
-enum class ReplyKind : quint8 { Limit = 1, Result = 2, Writing = 3, Retiring = 4 };
+enum class ReplyKind : quint8 { Limit = 1, Result = 2, Writing = 3, Retiring = 4, Fallback = 5 };
 
 // A frame: the payload's length as 4 bytes, big-endian, then the payload.
 QByteArray frame(const QByteArray& payload) {
@@ -31,7 +31,7 @@ QByteArray encodeRequest(const ConvertRequest& request) {
   QByteArray payload;
   QDataStream out(&payload, QIODevice::WriteOnly);
   out << request.source << request.outputPath << request.tempPath << request.size << qint32(request.saveFlags)
-      << qint32(request.timeLimitMs);
+      << qint32(request.timeLimitMs) << qint32(request.decoder);
   return frame(payload);
 }
 
@@ -40,10 +40,11 @@ std::optional<ConvertRequest> takeRequest(QByteArray& buffer) {
   if (!payload) return std::nullopt;
   QDataStream in(*payload);
   ConvertRequest request;
-  qint32 saveFlags = 0, timeLimit = 0;
-  in >> request.source >> request.outputPath >> request.tempPath >> request.size >> saveFlags >> timeLimit;
+  qint32 saveFlags = 0, timeLimit = 0, decoder = 0;
+  in >> request.source >> request.outputPath >> request.tempPath >> request.size >> saveFlags >> timeLimit >> decoder;
   request.saveFlags = saveFlags;
   request.timeLimitMs = timeLimit;
+  request.decoder = decoder;
   return request;
 }
 
@@ -56,10 +57,12 @@ QByteArray encodeReply(const Reply& reply) {
     out << quint8(ReplyKind::Writing);
   } else if (std::holds_alternative<RetiringReport>(reply)) {
     out << quint8(ReplyKind::Retiring);
+  } else if (std::holds_alternative<FallbackReport>(reply)) {
+    out << quint8(ReplyKind::Fallback);
   } else {
     const auto& result = std::get<ConvertResult>(reply);
     out << quint8(ReplyKind::Result) << quint8(result.outcome) << result.reason << result.tempPath
-        << qint32(result.error);
+        << qint32(result.error) << result.retry;
   }
   return frame(payload);
 }
@@ -77,10 +80,11 @@ std::optional<Reply> takeReply(QByteArray& buffer) {
   }
   if (ReplyKind(kind) == ReplyKind::Writing) return WritingReport{};
   if (ReplyKind(kind) == ReplyKind::Retiring) return RetiringReport{};
+  if (ReplyKind(kind) == ReplyKind::Fallback) return FallbackReport{};
   ConvertResult result;
   quint8 outcome = 0;
   qint32 error = 0;
-  in >> outcome >> result.reason >> result.tempPath >> error;
+  in >> outcome >> result.reason >> result.tempPath >> error >> result.retry;
   result.error = error;
   result.outcome = outcome <= quint8(ConvertResult::Outcome::NotWritten) ? ConvertResult::Outcome(outcome)
                                                                          : ConvertResult::Outcome::NotRescaled;

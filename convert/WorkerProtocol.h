@@ -27,8 +27,11 @@ struct WritingReport {};
 // The worker ends once it has sent the result that follows: it must not be
 // given another picture.
 struct RetiringReport {};
+// Another decoder reads the picture in hand: should this worker die on it,
+// the picture is to be tried once more with that one.
+struct FallbackReport {};
 
-using Reply = std::variant<LimitReport, WritingReport, RetiringReport, ConvertResult>;
+using Reply = std::variant<LimitReport, WritingReport, RetiringReport, FallbackReport, ConvertResult>;
 
 QByteArray encodeRequest(const ConvertRequest& request);
 QByteArray encodeReply(const Reply& reply);

@@ -99,15 +99,18 @@ bool writeAll(const QByteArray& bytes) {
 
 bool reply(const worker::Reply& message) { return writeAll(worker::encodeReply(message)); }
 
-// `outOfMemory` is set when memory ran out on the way: the picture is told
-// as too large, and this process, whose heap the libraries may have left in
-// pieces, hands over to a fresh one.
-ConvertResult convert(const ConvertRequest& request, bool* outOfMemory) {
+// `spent` is set when this process must hand over to a fresh one: memory
+// ran out on the way (the picture is told as too large), or a decoder
+// failed where the next one is to try, in a process the first cannot have
+// left in pieces.
+ConvertResult convert(const ConvertRequest& request, bool* spent) {
   const double start = processorSeconds();
   // The program allows as much from the start, by the same rule.
   int limitMs = request.timeLimitMs > 0 ? timeLimitMs(request.timeLimitMs, request.source) : 0;
   limitProcessorTime(start, limitMs);
   allocation::failedSinceLastAsked();
+  const bool fallback = request.decoder == 0 && decodersFor(request.source).size() > 1;
+  if (fallback) reply(worker::FallbackReport{});
   ConvertResult result;
   try {
     result = convertPicture(
@@ -124,8 +127,10 @@ ConvertResult convert(const ConvertRequest& request, bool* outOfMemory) {
   } catch (const std::bad_alloc&) {
     result = ConvertResult::failed(ConvertResult::Outcome::NotRescaled, reasons::tooMuchMemory());
   }
-  *outOfMemory = allocation::failedSinceLastAsked();
-  if (*outOfMemory && result.outcome == ConvertResult::Outcome::NotRescaled) result.reason = reasons::tooMuchMemory();
+  const bool outOfMemory = allocation::failedSinceLastAsked();
+  if (outOfMemory && result.outcome == ConvertResult::Outcome::NotRescaled) result.reason = reasons::tooMuchMemory();
+  result.retry = result.retry && !outOfMemory && result.reason != reasons::tooMuchMemory();
+  *spent = outOfMemory || result.retry;
   return result;
 }
 
@@ -141,12 +146,12 @@ int main(int argc, char* argv[]) {
   char chunk[65536];
   for (;;) {
     if (std::optional<ConvertRequest> request = worker::takeRequest(buffer)) {
-      bool outOfMemory = false;
-      const ConvertResult result = convert(*request, &outOfMemory);
+      bool spent = false;
+      const ConvertResult result = convert(*request, &spent);
       // Said before the result, so that the program never hands this
       // process another picture.
-      if (outOfMemory && !reply(worker::RetiringReport{})) return 0;
-      if (!reply(result) || outOfMemory) return 0;
+      if (spent && !reply(worker::RetiringReport{})) return 0;
+      if (!reply(result) || spent) return 0;
       continue;
     }
     const ssize_t got = ::read(STDIN_FILENO, chunk, sizeof chunk);

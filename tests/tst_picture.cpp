@@ -101,7 +101,8 @@ class PictureTest : public QObject {
   // Converts a source into the folder's "salida.jpg" and opens that with Exiv2.
   Exiv2::Image::AutoPtr convert(const QString& source) {
     const QByteArray output = QFile::encodeName(dir.filePath("salida.jpg"));
-    const ConvertResult result = convertPicture({QFile::encodeName(source), output, {}, QSize(160, 120), 512});
+    ConvertResult result = convertPicture({QFile::encodeName(source), output, {}, QSize(160, 120), 512});
+    if (result.retry) result = convertPicture({QFile::encodeName(source), output, {}, QSize(160, 120), 512, 0, 1});
     if (result.outcome != ConvertResult::Outcome::Written || !commitOutput(result.tempPath, output))
       return Exiv2::Image::AutoPtr();
     return opened(dir.filePath("salida.jpg"));

@@ -1,0 +1,10 @@
+#pragma once
+
+// The decoders of the decode step, for its own use and its tests'.
+
+#include "convert/Decode.h"
+
+// The image library, which reads nearly every format.
+const Decoder& freeImageDecoder();
+// Qt's image readers (and their plugins): BMP, GIF, PNG, JPEG, TIFF, WebP...
+const Decoder& qtDecoder();
