@@ -56,7 +56,7 @@ Result<Bitmap> toRescalable(DecodedPicture decoded, QByteArray& profile) {
   }
   if (isFloatingPoint(pixels.get())) profile.clear();
   if (!rescalesAsIs(pixels.get())) {
-    pixels = freeimage::ToRgb24(pixels.get(), decoded.fourth == DecodedPicture::Fourth::Alpha);
+    pixels = freeimage::ToRgb24(pixels.get(), decoded.fourth);
     if (!pixels) return damaged();
   }
   return pixels;

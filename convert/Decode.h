@@ -6,6 +6,7 @@
 
 #include "convert/Failure.h"
 #include "convert/FreeImage.h"
+#include "convert/Pixels.h"
 
 #include <QByteArray>
 #include <QSize>
@@ -28,10 +29,12 @@ struct DecodedPicture {
   // Any kind of bitmap the image library holds: palettes, grey, colour,
   // 16 bits per channel, floating point.
   freeimage::Bitmap pixels;
-  // What the fourth channel of four-channel pixels holds: transparency, or
-  // bytes that only pad the pixel (a 32-bit BMP without an alpha mask, a
-  // TIFF's unspecified extra sample), which must not be taken for it.
-  enum class Fourth : quint8 { Alpha, Padding };
+  // What the fourth channel of four-channel pixels holds: transparency,
+  // transparency by which the colours are already multiplied (a TIFF's
+  // associated alpha), or bytes that only pad the pixel (a 32-bit BMP
+  // without an alpha mask, a TIFF's unspecified extra sample), which must
+  // not be taken for transparency.
+  using Fourth = freeimage::FourthChannel;
   Fourth fourth = Fourth::Alpha;
   // Four-channel 8-bit pixels that are cyan, magenta, yellow and black, to
   // be turned into colour through `iccProfile`, a CMYK profile. A decoder

@@ -1,5 +1,6 @@
 #include "convert/Pixels.h"
 
+#include <algorithm>
 #include <cstdint>
 
 namespace freeimage {
@@ -8,9 +9,11 @@ namespace {
 Bitmap adopt(FIBITMAP* dib) { return Bitmap(dib); }
 
 // Bitmaps of the plain FIT_BITMAP kind: palettes, 16-bit packed, 24 and 32 bits.
-Bitmap standardToRgb24(FIBITMAP* dib, bool alpha) {
+Bitmap standardToRgb24(FIBITMAP* dib, FourthChannel fourth) {
   const unsigned bpp = FreeImage_GetBPP(dib);
-  if (bpp == 32) return alpha ? CompositeOnWhite(dib) : adopt(FreeImage_ConvertTo24Bits(dib));
+  if (bpp == 32)
+    return fourth == FourthChannel::Padding ? adopt(FreeImage_ConvertTo24Bits(dib))
+                                            : CompositeOnWhite(dib, fourth == FourthChannel::PremultipliedAlpha);
   if (bpp <= 8 && FreeImage_IsTransparent(dib)) {
     Bitmap rgba = adopt(FreeImage_ConvertTo32Bits(dib));
     return rgba ? CompositeOnWhite(rgba.get()) : nullptr;
@@ -20,17 +23,17 @@ Bitmap standardToRgb24(FIBITMAP* dib, bool alpha) {
 
 }  // namespace
 
-Bitmap ToRgb24(FIBITMAP* dib, bool alpha) {
+Bitmap ToRgb24(FIBITMAP* dib, FourthChannel fourth) {
   if (!dib || !FreeImage_HasPixels(dib)) return nullptr;
   switch (FreeImage_GetImageType(dib)) {
     case FIT_BITMAP:
-      return standardToRgb24(dib, alpha);
+      return standardToRgb24(dib, fourth);
     case FIT_RGB16:
       return adopt(FreeImage_ConvertTo24Bits(dib));
     case FIT_RGBA16: {
-      if (!alpha) return adopt(FreeImage_ConvertTo24Bits(dib));
+      if (fourth == FourthChannel::Padding) return adopt(FreeImage_ConvertTo24Bits(dib));
       Bitmap rgba = adopt(FreeImage_ConvertTo32Bits(dib));
-      return rgba ? CompositeOnWhite(rgba.get()) : nullptr;
+      return rgba ? CompositeOnWhite(rgba.get(), fourth == FourthChannel::PremultipliedAlpha) : nullptr;
     }
     case FIT_UINT16: {
       // A straight 16-to-8 reduction keeps the picture's tones; the library's
@@ -41,21 +44,21 @@ Bitmap ToRgb24(FIBITMAP* dib, bool alpha) {
     case FIT_RGBF:
     case FIT_RGBAF: {
       Bitmap mapped = adopt(FreeImage_ToneMapping(dib, FITMO_DRAGO03));
-      return mapped ? standardToRgb24(mapped.get(), alpha) : nullptr;
+      return mapped ? standardToRgb24(mapped.get(), fourth) : nullptr;
     }
     case FIT_FLOAT: {
       Bitmap mapped = adopt(FreeImage_ToneMapping(dib, FITMO_DRAGO03));
       if (!mapped) mapped = adopt(FreeImage_ConvertToStandardType(dib, TRUE));
-      return mapped ? standardToRgb24(mapped.get(), alpha) : nullptr;
+      return mapped ? standardToRgb24(mapped.get(), fourth) : nullptr;
     }
     default: {
       Bitmap standard = adopt(FreeImage_ConvertToStandardType(dib, TRUE));
-      return standard ? standardToRgb24(standard.get(), alpha) : nullptr;
+      return standard ? standardToRgb24(standard.get(), fourth) : nullptr;
     }
   }
 }
 
-Bitmap CompositeOnWhite(FIBITMAP* dib) {
+Bitmap CompositeOnWhite(FIBITMAP* dib, bool premultiplied) {
   if (!dib || !FreeImage_HasPixels(dib) || FreeImage_GetImageType(dib) != FIT_BITMAP ||
       FreeImage_GetBPP(dib) != 32)
     return nullptr;
@@ -71,11 +74,25 @@ Bitmap CompositeOnWhite(FIBITMAP* dib) {
       // by 255, so that the bytes match its own.
       const unsigned alpha = src[FI_RGBA_ALPHA], rest = 255 - alpha;
       for (int c : {FI_RGBA_BLUE, FI_RGBA_GREEN, FI_RGBA_RED})
-        dst[c] = alpha == 255 ? src[c] : alpha == 0 ? 255 : uint8_t((alpha * src[c] + rest * 255) >> 8);
+        dst[c] = premultiplied  ? uint8_t(std::min(255u, src[c] + rest))
+                 : alpha == 255 ? src[c]
+                 : alpha == 0   ? 255
+                                : uint8_t((alpha * src[c] + rest * 255) >> 8);
     }
   }
   FreeImage_CloneMetadata(result.get(), dib);
   return result;
+}
+
+bool AlphaIsZeroEverywhere(FIBITMAP* dib) {
+  if (!dib || FreeImage_GetImageType(dib) != FIT_BITMAP || FreeImage_GetBPP(dib) != 32) return false;
+  const unsigned width = FreeImage_GetWidth(dib), height = FreeImage_GetHeight(dib);
+  for (unsigned y = 0; y < height; ++y) {
+    const uint8_t* pixel = FreeImage_GetScanLine(dib, int(y)) + FI_RGBA_ALPHA;
+    for (unsigned x = 0; x < width; ++x, pixel += 4)
+      if (*pixel != 0) return false;
+  }
+  return true;
 }
 
 }  // namespace freeimage

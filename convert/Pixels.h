@@ -4,15 +4,23 @@
 
 namespace freeimage {
 
+// What a fourth channel holds, as a decoder tells it.
+enum class FourthChannel { Alpha, PremultipliedAlpha, Padding };
+
 // Any bitmap the library can hold, as 24-bit RGB: transparency composited
 // onto white, deep and floating-point pixels brought down to 8 bits per
-// channel. A fourth channel that is not `alpha` is dropped. Null only when
-// the library cannot convert it.
-Bitmap ToRgb24(FIBITMAP* dib, bool alpha = true);
+// channel. Null only when the library cannot convert it.
+Bitmap ToRgb24(FIBITMAP* dib, FourthChannel fourth = FourthChannel::Alpha);
 
 // The library's composite of a 32-bit bitmap onto white, byte for byte;
 // the library builds it through a generic loop about ten times slower.
-// Null for any other kind of bitmap.
-Bitmap CompositeOnWhite(FIBITMAP* dib);
+// Colours already multiplied by their alpha get the white that shows
+// through added. Null for any other kind of bitmap.
+Bitmap CompositeOnWhite(FIBITMAP* dib, bool premultiplied = false);
+
+// True for a 32-bit bitmap whose alpha is 0 everywhere: a file that keeps
+// no transparency in its fourth byte, whatever its header says, and which
+// browsers and viewers show opaque.
+bool AlphaIsZeroEverywhere(FIBITMAP* dib);
 
 }  // namespace freeimage
