@@ -40,21 +40,29 @@ one() {  # one file: "one SOURCE OUTPUT_OR_EMPTY REASON_OR_EMPTY NAME PLACE FLAT
     case "$space" in
       CMYK | Gray) [ -n "$icc" ] && flags+=(-profile "$srgb") ;;
     esac
+    # Into sRGB before transparency goes over white, as a browser lays it:
+    # a PNG whose gamma says linear is brought to sRGB first.
+    flags+=(-colorspace sRGB)
     # A GIF's first frame may cover only part of its canvas: flatten puts it
     # there. Elsewhere an offset is only a note in the file.
     case "$info" in
       GIF*) flags+=(-background white -flatten) ;;
       *) flags+=(+repage -background white -alpha remove -alpha off) ;;
     esac
-    if timeout 120 convert -quiet -define jpeg:size=$((2 * W))x$((2 * H)) "$src[0]" "${flags[@]}" \
-      -colorspace sRGB -filter Spline -resize "${W}x${H}!" "PNG24:$ref" 2>/dev/null; then
+    # The other decoders only decode (no larger than twice the size, which
+    # keeps their own resampling out of what is compared); ImageMagick makes
+    # the rest as above.
+    local twice=$((2 * W))x$((2 * H))
+    if timeout 120 convert -quiet -define jpeg:size="$twice" "$src[0]" "${flags[@]}" \
+      -filter Spline -resize "${W}x${H}!" "PNG24:$ref" 2>/dev/null; then
       used=ImageMagick
-    elif timeout 120 vipsthumbnail "$src" --size "${W}x${H}!" --no-rotate -o "$tmp.vips.png" 2>/dev/null &&
-      convert "$tmp.vips.png" -background white -alpha remove -alpha off -colorspace sRGB "PNG24:$ref" 2>/dev/null; then
+    elif timeout 120 vipsthumbnail "$src" --size "$twice>" --no-rotate -o "$tmp.vips.png" 2>/dev/null &&
+      convert "$tmp.vips.png" -colorspace sRGB -background white -alpha remove -alpha off \
+        -filter Spline -resize "${W}x${H}!" "PNG24:$ref" 2>/dev/null; then
       used=vips
-    elif timeout 120 gdk-pixbuf-thumbnailer -s "$((W > H ? W : H))" "$src" "$tmp.png" 2>/dev/null &&
-      convert "$tmp.png" -background white -alpha remove -alpha off -colorspace sRGB \
-        -resize "${W}x${H}!" "PNG24:$ref" 2>/dev/null; then
+    elif timeout 120 gdk-pixbuf-thumbnailer -s "$((2 * (W > H ? W : H)))" "$src" "$tmp.png" 2>/dev/null &&
+      convert "$tmp.png" -colorspace sRGB -background white -alpha remove -alpha off \
+        -filter Spline -resize "${W}x${H}!" "PNG24:$ref" 2>/dev/null; then
       used=gdk-pixbuf
     fi
     rm -f "$tmp.vips.png" "$tmp.png"
@@ -147,7 +155,7 @@ while IFS= read -r -d '' rel; do
   taken[$flat]=1
   ln -s "$folder/$rel" "$work/flat/$flat"
   printf '%s\0%s\0' "$flat" "$rel" >>"$work/table"
-done < <(cd "$folder" && find . -type f -printf '%P\0' | sort -z)
+done < <(cd "$folder" && find -L . -type f -printf '%P\0' | sort -z)
 echo "# $skipped notes and settings skipped (.txt .md .tsv .csv .conf .json .ini)"
 
 start=$(date +%s)
@@ -172,7 +180,7 @@ while IFS= read -r -d '' flat && IFS= read -r -d '' rel; do
   why=${reason[$flat]:-}
   [ -z "$out" ] && [ -z "$why" ] && why="neither written nor reported"
   printf '%s\0%s\0%s\0%s\0%s\0%s\0' "$work/flat/$flat" "$out" "$why" "$rel" "$n" "$flat"
-done <"$work/table" | xargs -0 -n6 -P "$(nproc)" bash "$self" --one >"$work/lines"
+done <"$work/table" | xargs -0 -r -n6 -P "$(nproc)" bash "$self" --one >"$work/lines"
 
 # Each line starts with its file's place in the sorted table.
 sort -n "$work/lines" | cut -f2- | awk '
