@@ -30,6 +30,12 @@ set -uo pipefail
 # to get right (camera JPEGs, PngSuite) and those it is known to get wrong.
 MATCH_DB=${MATCH_DB:-30}
 SMALL=128x96
+# gdk-pixbuf has no command that decodes a file as it is (its thumbnailer
+# enlarges small pictures with a filter of its own).
+gdk_decode='import sys, gi
+gi.require_version("GdkPixbuf", "2.0")
+from gi.repository import GdkPixbuf
+GdkPixbuf.Pixbuf.new_from_file(sys.argv[1]).savev(sys.argv[2], "png", [], [])'
 
 one() {  # one file: "one SOURCE OUTPUT_OR_EMPTY REASON_OR_EMPTY NAME PLACE FLAT_NAME"
   local src=$1 out=$2 reason=$3 name=$4 ref="$work/ref/$6.png" tmp="$work/tmp-$5" used="" flags=()
@@ -49,9 +55,9 @@ one() {  # one file: "one SOURCE OUTPUT_OR_EMPTY REASON_OR_EMPTY NAME PLACE FLAT
       GIF*) flags+=(-background white -flatten) ;;
       *) flags+=(+repage -background white -alpha remove -alpha off) ;;
     esac
-    # The other decoders only decode (no larger than twice the size, which
-    # keeps their own resampling out of what is compared); ImageMagick makes
-    # the rest as above.
+    # The other decoders only decode (vips no larger than twice the size),
+    # which keeps their own resampling out of what is compared; ImageMagick
+    # makes the rest as above.
     local twice=$((2 * W))x$((2 * H))
     if timeout 120 convert -quiet -define jpeg:size="$twice" "$src[0]" "${flags[@]}" \
       -filter Spline -resize "${W}x${H}!" "PNG24:$ref" 2>/dev/null; then
@@ -60,7 +66,7 @@ one() {  # one file: "one SOURCE OUTPUT_OR_EMPTY REASON_OR_EMPTY NAME PLACE FLAT
       convert "$tmp.vips.png" -colorspace sRGB -background white -alpha remove -alpha off \
         -filter Spline -resize "${W}x${H}!" "PNG24:$ref" 2>/dev/null; then
       used=vips
-    elif timeout 120 gdk-pixbuf-thumbnailer -s "$((2 * (W > H ? W : H)))" "$src" "$tmp.png" 2>/dev/null &&
+    elif timeout 120 /usr/bin/python3 -c "$gdk_decode" "$src" "$tmp.png" 2>/dev/null &&
       convert "$tmp.png" -colorspace sRGB -background white -alpha remove -alpha off \
         -filter Spline -resize "${W}x${H}!" "PNG24:$ref" 2>/dev/null; then
       used=gdk-pixbuf
@@ -86,7 +92,7 @@ one() {  # one file: "one SOURCE OUTPUT_OR_EMPTY REASON_OR_EMPTY NAME PLACE FLAT
     readers+=("ImageMagick as $format")
   fi
   timeout 60 vips avg "$src" >/dev/null 2>&1 && readers+=(vips)
-  timeout 60 gdk-pixbuf-thumbnailer -s 16 "$src" "$tmp.png" >/dev/null 2>&1 && readers+=(gdk-pixbuf)
+  timeout 60 /usr/bin/python3 -c "$gdk_decode" "$src" "$tmp.png" >/dev/null 2>&1 && readers+=(gdk-pixbuf)
   rm -f "$tmp.png"
   local verdict=no
   [ ${#readers[@]} -gt 0 ] && verdict="yes, $(IFS=,; echo "${readers[*]}" | sed 's/,/, /g')"
@@ -114,7 +120,7 @@ folder=$(realpath -- "$folder") || exit 2
 W=${size%x*} H=${size#*x}
 
 need=()
-for p in imagemagick libvips-tools libgdk-pixbuf2.0-bin colord-data; do
+for p in imagemagick libvips-tools python3-gi gir1.2-gdkpixbuf-2.0 colord-data; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || need+=("$p")
 done
 if [ ${#need[@]} -gt 0 ]; then
@@ -171,7 +177,7 @@ while IFS= read -r line; do
 done < <(grep '^failed: ' "$work/bench.txt")
 
 export -f one
-export work srgb W H MATCH_DB SMALL
+export work srgb W H MATCH_DB SMALL gdk_decode
 n=0
 while IFS= read -r -d '' flat && IFS= read -r -d '' rel; do
   n=$((n + 1))
