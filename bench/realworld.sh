@@ -32,6 +32,7 @@ MATCH_DB=${MATCH_DB:-30}
 SMALL=128x96
 # gdk-pixbuf has no command that decodes a file as it is (its thumbnailer
 # enlarges small pictures with a filter of its own).
+# shellcheck disable=SC2089  # a Python program, not words for the shell
 gdk_decode='import sys, gi
 gi.require_version("GdkPixbuf", "2.0")
 from gi.repository import GdkPixbuf
@@ -41,7 +42,7 @@ one() {  # one file: "one SOURCE OUTPUT_OR_EMPTY REASON_OR_EMPTY NAME PLACE FLAT
   local src=$1 out=$2 reason=$3 name=$4 ref="$work/ref/$6.png" tmp="$work/tmp-$5" used="" flags=()
   if [ -n "$out" ]; then
     local info space icc
-    info=$(timeout 60 identify -quiet -format '%m|%[colorspace]|%[profile:icc]\n' "$src[0]" 2>/dev/null | head -n1)
+    info=$(timeout 60 identify -quiet -format '%m|%[colorspace]|%[profile:icc]\n' "${src}[0]" 2>/dev/null | head -n1)
     IFS='|' read -r _ space icc <<<"$info"
     case "$space" in
       CMYK | Gray) [ -n "$icc" ] && flags+=(-profile "$srgb") ;;
@@ -59,7 +60,7 @@ one() {  # one file: "one SOURCE OUTPUT_OR_EMPTY REASON_OR_EMPTY NAME PLACE FLAT
     # which keeps their own resampling out of what is compared; ImageMagick
     # makes the rest as above.
     local twice=$((2 * W))x$((2 * H))
-    if timeout 120 convert -quiet -define jpeg:size="$twice" "$src[0]" "${flags[@]}" \
+    if timeout 120 convert -quiet -define jpeg:size="$twice" "${src}[0]" "${flags[@]}" \
       -filter Spline -resize "${W}x${H}!" "PNG24:$ref" 2>/dev/null; then
       used=ImageMagick
     elif timeout 120 vipsthumbnail "$src" --size "$twice>" --no-rotate -o "$tmp.vips.png" 2>/dev/null &&
@@ -77,7 +78,7 @@ one() {  # one file: "one SOURCE OUTPUT_OR_EMPTY REASON_OR_EMPTY NAME PLACE FLAT
       return
     fi
     local db
-    db=$(convert "$ref" "$out" -filter Triangle -resize "$SMALL!" -metric PSNR -compare -format '%[distortion]' info: 2>/dev/null)
+    db=$(convert "$ref" "jpeg:$out" -filter Triangle -resize "$SMALL!" -metric PSNR -compare -format '%[distortion]' info: 2>/dev/null)
     [ "$db" = inf ] && db=99
     [ -z "$db" ] && db=0
     local verdict=differ
@@ -88,14 +89,17 @@ one() {  # one file: "one SOURCE OUTPUT_OR_EMPTY REASON_OR_EMPTY NAME PLACE FLAT
   # Reported: would an independent decoder have read it?
   local readers=()
   local format
-  if format=$(timeout 60 convert -quiet "$src[0]" -resize 16x16 -format '%m' info: 2>/dev/null) && [ -n "$format" ]; then
+  if format=$(timeout 60 convert -quiet "${src}[0]" -resize 16x16 -format '%m' info: 2>/dev/null) && [ -n "$format" ]; then
     readers+=("ImageMagick as $format")
   fi
   timeout 60 vips avg "$src" >/dev/null 2>&1 && readers+=(vips)
   timeout 60 /usr/bin/python3 -c "$gdk_decode" "$src" "$tmp.png" >/dev/null 2>&1 && readers+=(gdk-pixbuf)
   rm -f "$tmp.png"
   local verdict=no
-  [ ${#readers[@]} -gt 0 ] && verdict="yes, $(IFS=,; echo "${readers[*]}" | sed 's/,/, /g')"
+  if [ ${#readers[@]} -gt 0 ]; then
+    verdict="yes, ${readers[0]}"
+    for r in "${readers[@]:1}"; do verdict+=", $r"; done
+  fi
   printf '%s\treported %s: %s (independent decoder reads it: %s)\n' "$5" "$name" "$reason" "$verdict"
 }
 
@@ -130,7 +134,7 @@ fi
 srgb=/usr/share/color/icc/colord/sRGB.icc
 
 self=$(realpath -- "$0")
-cd "$(dirname "$self")/.."
+cd "$(dirname "$self")/.." || exit 1
 cmake -S . -B build -DDIMENZO_BENCH=ON >/dev/null || exit 1
 cmake --build build --target convert_bench dimenzo-worker >/dev/null || exit 1
 bench=$PWD/build/bin/convert_bench
@@ -144,24 +148,23 @@ else
 fi
 mkdir -p "$work/flat" "$work/out" "$work/ref"
 
-# convert_bench takes a flat folder: one link per file, named by its path
-# with "/" as "-" (and a number where two names meet). The table keeps the
-# names, NUL-separated, since a file name is bytes.
+# convert_bench takes a flat folder of names it can hold as text: one link
+# per file, numbered, with the path's other bytes as "_". The table keeps
+# each link's real path, NUL-separated, since a file name is bytes.
 : >"$work/table"
-declare -A taken=()
 skipped=0
+n=0
 while IFS= read -r -d '' rel; do
   # Notes and settings kept beside the pictures are not pictures (a test
   # suite's .conf beside each GIF); by name, since some pictures are text.
   case "${rel,,}" in
     *.txt | *.md | *.tsv | *.csv | *.conf | *.json | *.ini) skipped=$((skipped + 1)); continue ;;
   esac
-  flat=${rel//\//-}
-  [ -n "${taken[$flat]:-}" ] && flat="${#taken[@]}-$flat"
-  taken[$flat]=1
+  n=$((n + 1))
+  flat=$(printf '%04d-%s' "$n" "$(LC_ALL=C; printf '%s' "${rel//[^A-Za-z0-9._-]/_}")")
   ln -s "$folder/$rel" "$work/flat/$flat"
   printf '%s\0%s\0' "$flat" "$rel" >>"$work/table"
-done < <(cd "$folder" && find -L . -type f -printf '%P\0' | sort -z)
+done < <(cd "$folder" && find -L . -type f -printf '%P\0' | LC_ALL=C sort -z)
 echo "# $skipped notes and settings skipped (.txt .md .tsv .csv .conf .json .ini)"
 
 start=$(date +%s)
@@ -177,6 +180,7 @@ while IFS= read -r line; do
 done < <(grep '^failed: ' "$work/bench.txt")
 
 export -f one
+# shellcheck disable=SC2090  # gdk_decode is only ever passed whole, quoted
 export work srgb W H MATCH_DB SMALL gdk_decode
 n=0
 while IFS= read -r -d '' flat && IFS= read -r -d '' rel; do
