@@ -133,9 +133,14 @@ std::string withoutIndices(const std::string& key) {
   return path;
 }
 
+// Copies what stays, in its order: XMP and IPTC are vectors, from which
+// erasing 20,000 entries one by one takes half a minute.
 template <class Container, class Drop>
 void dropWhere(Container& data, Drop drop) {
-  for (auto i = data.begin(); i != data.end();) i = drop(*i) ? data.erase(i) : std::next(i);
+  Container kept;
+  for (const auto& d : data)
+    if (!drop(d)) kept.add(d);
+  data = kept;
 }
 
 void keepOnlyListed(Exiv2::ExifData& exif, QSize size) {
