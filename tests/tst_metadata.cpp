@@ -42,9 +42,9 @@ Exiv2::Image::AutoPtr opened(const QString& path) {
 }
 
 template <class Data>
-std::string valueOf(const Data& data, const char* key) {
+QByteArray valueOf(const Data& data, const char* key) {
   for (const auto& d : data)
-    if (d.key() == key) return d.toString();
+    if (d.key() == key) return QByteArray::fromStdString(d.toString());
   return "(none)";
 }
 
