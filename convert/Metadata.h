@@ -1,10 +1,11 @@
 #pragma once
 
 // What a picture says about itself, read with Exiv2 from the source and
-// written into the output JPEG: EXIF, IPTC and XMP, orientation included,
-// with the pixel dimensions made the output's. A picture for the web does
-// not publish where it was taken: the GPS data and the embedded thumbnail
-// (which may show what the owner cropped away) are left out.
+// written into the output JPEG: EXIF, IPTC and XMP. Only what is named in
+// Metadata.cpp's list goes on: what the owner wrote to describe, credit and
+// protect the picture, how it was taken, and how to show it. Where it was
+// taken, maker notes, thumbnails and previews, serial numbers and editing
+// history are left out, and so is whatever that list does not know.
 
 #include <QByteArray>
 #include <QSize>
@@ -15,12 +16,18 @@ class Metadata {
  public:
   // Never fails: a source whose metadata cannot be read has none.
   static Metadata read(const QByteArray& path);
+  // The same, from blocks another library took out of a container Exiv2
+  // does not read: `exif` from its TIFF header on (an "Exif\0\0" before it
+  // is skipped), `xmp` an XMP packet, `icc` a colour profile; any may be empty.
+  static Metadata fromBlocks(const QByteArray& exif, const QByteArray& xmp, const QByteArray& icc = {});
 
   // The source's ICC profile, wherever its format keeps it; empty if none.
   QByteArray iccProfile() const;
 
-  // Writes the metadata into an encoded JPEG of `size`. False, and the JPEG
-  // untouched, when that cannot be done.
+  // Writes what is kept into an encoded JPEG of `size`, whose colour
+  // profile stays. What would not fit in its JPEG segment is left out,
+  // bulkiest first, never the rest with it. False, and the JPEG untouched,
+  // when nothing can be written.
   bool writeInto(QByteArray& jpeg, QSize size) const;
 
  private:

@@ -37,17 +37,6 @@ QByteArray saved(cmsHPROFILE profile) {
   return bytes;
 }
 
-// Adobe RGB's primaries, gamma 2.2: a profile wider than sRGB.
-QByteArray wideRgbProfile() {
-  const cmsCIExyY white{0.3127, 0.3290, 1};
-  const cmsCIExyYTRIPLE primaries{{0.64, 0.33, 1}, {0.21, 0.71, 1}, {0.15, 0.06, 1}};
-  cmsToneCurve* gamma = cmsBuildGamma(nullptr, 2.2);
-  cmsToneCurve* curves[3] = {gamma, gamma, gamma};
-  const QByteArray bytes = saved(cmsCreateRGBProfile(&white, &primaries, curves));
-  cmsFreeToneCurve(gamma);
-  return bytes;
-}
-
 // A CMYK input profile: each ink darkens and tints the paper in its way.
 QByteArray cmykProfile() {
   cmsHPROFILE profile = cmsCreateProfilePlaceholder(nullptr);
@@ -149,53 +138,6 @@ class PictureTest : public QObject {
       const QRgb p = pictures::pixel(rescaled->get(), x, 60);
       QVERIFY2(qRed(p) == 255 && qGreen(p) == qBlue(p), qPrintable(QString::number(x)));
     }
-  }
-
-  // An RGB picture keeps its colour profile and what the owner wrote,
-  // orientation included, whichever format brought them; where it was
-  // taken, the embedded thumbnail and sizes that no longer hold go.
-  void profileAndMetadataFitForTheWeb_data() {
-    QTest::addColumn<FREE_IMAGE_FORMAT>("format");
-    QTest::newRow("jpeg") << FIF_JPEG;
-    QTest::newRow("png") << FIF_PNG;
-    QTest::newRow("tiff") << FIF_TIFF;
-    QTest::newRow("webp") << FIF_WEBP;
-  }
-  void profileAndMetadataFitForTheWeb() {
-    QFETCH(FREE_IMAGE_FORMAT, format);
-    const QString source = dir.filePath(QTest::currentDataTag());
-    QVERIFY(pictures::make(source, QSize(300, 200), format));
-    auto image = opened(source);
-    QByteArray profile = wideRgbProfile();
-    Exiv2::DataBuf icc(reinterpret_cast<Exiv2::byte*>(profile.data()), long(profile.size()));
-    if (format != FIF_WEBP) image->setIccProfile(icc);  // (Exiv2 cannot write one there)
-    Exiv2::ExifData& exif = image->exifData();
-    exif["Exif.Image.Orientation"] = uint16_t(6);
-    exif["Exif.Image.Artist"] = "Ana";
-    exif["Exif.Photo.PixelXDimension"] = uint32_t(300);
-    exif["Exif.GPSInfo.GPSLatitudeRef"] = "N";
-    exif["Exif.GPSInfo.GPSLatitude"] = "40/1 25/1 0/1";
-    const QByteArray thumbnail = freeimage::EncodeJpeg(pictures::make(QSize(16, 12)).get(), 0);
-    Exiv2::ExifThumb(exif).setJpegThumbnail(reinterpret_cast<const Exiv2::byte*>(thumbnail.constData()), long(thumbnail.size()));
-    image->xmpData()["Xmp.dc.creator"] = "Ana";
-    image->xmpData()["Xmp.exif.GPSLatitude"] = "40,25.0N";
-    image->iptcData()["Iptc.Application2.Caption"] = "Playa";
-    image->writeMetadata();
-
-    auto output = convert(source);
-    QVERIFY(output.get());
-    if (format != FIF_WEBP)
-      QCOMPARE(QByteArray(reinterpret_cast<char*>(output->iccProfile()->pData_), output->iccProfile()->size_), profile);
-    const Exiv2::ExifData& out = output->exifData();
-    QCOMPARE(out.findKey(Exiv2::ExifKey("Exif.Image.Orientation"))->toLong(), 6L);
-    QCOMPARE(out.findKey(Exiv2::ExifKey("Exif.Image.Artist"))->toString(), std::string("Ana"));
-    QCOMPARE(out.findKey(Exiv2::ExifKey("Exif.Photo.PixelXDimension"))->toLong(), 160L);
-    QCOMPARE(Exiv2::ExifThumbC(out).copy().size_, 0L);
-    QVERIFY(output->xmpData().findKey(Exiv2::XmpKey("Xmp.dc.creator")) != output->xmpData().end());
-    if (format != FIF_WEBP)  // which has no place for IPTC
-      QVERIFY(output->iptcData().findKey(Exiv2::IptcKey("Iptc.Application2.Caption")) != output->iptcData().end());
-    for (const auto& datum : out) QVERIFY2(datum.key().find("GPS") == std::string::npos, datum.key().c_str());
-    for (const auto& datum : output->xmpData()) QVERIFY2(datum.key().find("GPS") == std::string::npos, datum.key().c_str());
   }
 
   // CMYK pixels come out in sRGB as LittleCMS itself turns them, through

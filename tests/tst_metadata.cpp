@@ -1,0 +1,284 @@
+// Metadata fit for the web: what the owner wrote, how the picture was taken
+// and how to show it go on, from every format; whatever tells where it was
+// taken or hides another picture is left out, and a part too big for its
+// JPEG segment costs only itself. Each output is read back with Exiv2.
+
+#include "convert/ConvertPicture.h"
+#include "convert/Metadata.h"
+#include "convert/OutputFile.h"
+#include "support/Pictures.h"
+
+#include <QtTest>
+
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"  // Exiv2 0.27's std::auto_ptr
+#include <exiv2/exiv2.hpp>
+#include <lcms2.h>
+
+namespace {
+
+// Adobe RGB's primaries, gamma 2.2: a profile wider than sRGB, which must
+// go on for the colours to look as they did.
+QByteArray wideRgbProfile() {
+  const cmsCIExyY white{0.3127, 0.3290, 1};
+  const cmsCIExyYTRIPLE primaries{{0.64, 0.33, 1}, {0.21, 0.71, 1}, {0.15, 0.06, 1}};
+  cmsToneCurve* gamma = cmsBuildGamma(nullptr, 2.2);
+  cmsToneCurve* curves[3] = {gamma, gamma, gamma};
+  cmsHPROFILE profile = cmsCreateRGBProfile(&white, &primaries, curves);
+  cmsFreeToneCurve(gamma);
+  cmsUInt32Number size = 0;
+  cmsSaveProfileToMem(profile, nullptr, &size);
+  QByteArray bytes(qsizetype(size), 0);
+  cmsSaveProfileToMem(profile, bytes.data(), &size);
+  cmsCloseProfile(profile);
+  return bytes;
+}
+
+QByteArray jpegOf(QSize size) { return freeimage::EncodeJpeg(pictures::make(size).get(), 0); }
+
+Exiv2::Image::AutoPtr opened(const QString& path) {
+  auto image = Exiv2::ImageFactory::open(QFile::encodeName(path).toStdString());
+  image->readMetadata();
+  return image;
+}
+
+template <class Data>
+QByteArray valueOf(const Data& data, const char* key) {
+  for (const auto& d : data)
+    if (d.key() == key) return QByteArray::fromStdString(d.toString());
+  return "(none)";
+}
+
+// Every key in the output, EXIF, IPTC and XMP, for the checks that look
+// for what must not be there in any of them.
+std::vector<std::string> keysOf(Exiv2::Image& image) {
+  std::vector<std::string> keys;
+  for (const auto& d : image.exifData()) keys.push_back(d.key());
+  for (const auto& d : image.iptcData()) keys.push_back(d.key());
+  for (const auto& d : image.xmpData()) keys.push_back(d.key());
+  return keys;
+}
+
+// What in a key tells where, which camera body or lens, or how the file was edited.
+constexpr const char* Leaks[] = {"GPS", "Gps", "Altitude", "Serial", "xmpMM", "DocumentAncestors"};
+
+}  // namespace
+
+class MetadataTest : public QObject {
+  Q_OBJECT
+  QTemporaryDir dir;
+
+  // A picture made here, with its metadata set by `fill` through Exiv2.
+  QString source(const char* name, FREE_IMAGE_FORMAT format, const std::function<void(Exiv2::Image&)>& fill) {
+    const QString path = dir.filePath(name);
+    if (!pictures::make(path, QSize(300, 200), format)) return {};
+    auto image = opened(path);
+    fill(*image);
+    image->writeMetadata();
+    return path;
+  }
+  // The metadata written into a fresh 160x120 JPEG, read back.
+  Exiv2::Image::AutoPtr written(const Metadata& metadata) {
+    QByteArray jpeg = jpegOf(QSize(160, 120));
+    if (!metadata.writeInto(jpeg, QSize(160, 120))) return Exiv2::Image::AutoPtr();
+    QFile file(dir.filePath("salida.jpg"));
+    if (!file.open(QIODevice::WriteOnly) || file.write(jpeg) != jpeg.size()) return Exiv2::Image::AutoPtr();
+    file.close();
+    return opened(file.fileName());
+  }
+
+ private slots:
+  void initTestCase() {
+    Exiv2::XmpParser::initialize();
+  }
+
+  // Whichever format brought them, the colour profile and what the owner
+  // wrote go on, orientation included, with the output's own size; where it
+  // was taken and the embedded thumbnail do not.
+  void everyFormatKeepsWhatTheOwnerWrote_data() {
+    QTest::addColumn<FREE_IMAGE_FORMAT>("format");
+    QTest::newRow("jpeg") << FIF_JPEG;
+    QTest::newRow("png") << FIF_PNG;
+    QTest::newRow("tiff") << FIF_TIFF;
+    QTest::newRow("webp") << FIF_WEBP;
+  }
+  void everyFormatKeepsWhatTheOwnerWrote() {
+    QFETCH(FREE_IMAGE_FORMAT, format);
+    const QString path = dir.filePath(QTest::currentDataTag());
+    QVERIFY(pictures::make(path, QSize(300, 200), format));
+    auto image = opened(path);
+    QByteArray profile = wideRgbProfile();
+    Exiv2::DataBuf icc(reinterpret_cast<Exiv2::byte*>(profile.data()), long(profile.size()));
+    if (format != FIF_WEBP) image->setIccProfile(icc);  // (Exiv2 cannot write one there)
+    Exiv2::ExifData& exif = image->exifData();
+    exif["Exif.Image.Orientation"] = uint16_t(6);
+    exif["Exif.Image.Artist"] = "Ana";
+    exif["Exif.Photo.PixelXDimension"] = uint32_t(300);
+    exif["Exif.Photo.PixelYDimension"] = uint32_t(200);
+    exif["Exif.GPSInfo.GPSLatitudeRef"] = "N";
+    exif["Exif.GPSInfo.GPSLatitude"] = "40/1 25/1 0/1";
+    const QByteArray thumbnail = jpegOf(QSize(16, 12));
+    Exiv2::ExifThumb(exif).setJpegThumbnail(reinterpret_cast<const Exiv2::byte*>(thumbnail.constData()), long(thumbnail.size()));
+    Exiv2::XmpData& xmp = image->xmpData();
+    xmp["Xmp.dc.creator"] = "Ana";
+    xmp["Xmp.exif.GPSLatitude"] = "40,25.0N";
+    xmp["Xmp.exif.PixelXDimension"] = "300";
+    xmp["Xmp.tiff.ImageLength"] = "200";
+    image->iptcData()["Iptc.Application2.Caption"] = "Playa";
+    image->writeMetadata();
+
+    const QByteArray output = QFile::encodeName(dir.filePath("salida.jpg"));
+    const ConvertResult result = convertPicture({QFile::encodeName(path), output, {}, QSize(160, 120), 512});
+    QCOMPARE(result.outcome, ConvertResult::Outcome::Written);
+    QVERIFY(commitOutput(result.tempPath, output));
+    auto out = opened(QFile::decodeName(output));
+    if (format != FIF_WEBP)
+      QCOMPARE(QByteArray(reinterpret_cast<char*>(out->iccProfile()->pData_), out->iccProfile()->size_), profile);
+    QCOMPARE(valueOf(out->exifData(), "Exif.Image.Orientation"), "6");
+    QCOMPARE(valueOf(out->exifData(), "Exif.Image.Artist"), "Ana");
+    QCOMPARE(valueOf(out->exifData(), "Exif.Photo.PixelXDimension"), "160");
+    QCOMPARE(valueOf(out->exifData(), "Exif.Photo.PixelYDimension"), "120");
+    QCOMPARE(valueOf(out->xmpData(), "Xmp.exif.PixelXDimension"), "160");
+    QCOMPARE(valueOf(out->xmpData(), "Xmp.tiff.ImageLength"), "120");
+    QCOMPARE(valueOf(out->xmpData(), "Xmp.dc.creator"), "Ana");
+    if (format != FIF_WEBP)  // which has no place for IPTC
+      QCOMPARE(valueOf(out->iptcData(), "Iptc.Application2.Caption"), "Playa");
+    QCOMPARE(Exiv2::ExifThumbC(out->exifData()).copy().size_, 0L);
+    for (const std::string& key : keysOf(*out)) QVERIFY2(key.find("GPS") == std::string::npos, key.c_str());
+  }
+
+  // Coordinates in the IPTC Extension's places and in a maker's namespace,
+  // a maker note with its preview, serial numbers and editing history all
+  // stay behind; the camera, the lens and the place's name go on.
+  void whatTellsWhereOrHidesAPictureStaysBehind() {
+    const QByteArray preview = jpegOf(QSize(200, 150));
+    const QString path = source("fuente.jpg", FIF_JPEG, [&](Exiv2::Image& image) {
+      Exiv2::ExifData& exif = image.exifData();
+      exif["Exif.Image.Make"] = "NIKON CORPORATION";
+      exif["Exif.Image.Model"] = "NIKON D70";
+      exif["Exif.Photo.LensModel"] = "18-70mm f/3.5-4.5";
+      exif["Exif.Photo.BodySerialNumber"] = "3001234";
+      exif["Exif.Photo.LensSerialNumber"] = "88021";
+      exif["Exif.Nikon3.Version"] = "0210";
+      exif["Exif.Nikon3.SerialNumber"] = "3001234";
+      exif["Exif.NikonPreview.Compression"] = uint16_t(6);
+      exif["Exif.NikonPreview.JPEGInterchangeFormat"] = uint32_t(0);
+      exif.findKey(Exiv2::ExifKey("Exif.NikonPreview.JPEGInterchangeFormat"))
+          ->setDataArea(reinterpret_cast<const Exiv2::byte*>(preview.constData()), long(preview.size()));
+      exif["Exif.NikonPreview.JPEGInterchangeFormatLength"] = uint32_t(preview.size());
+      image.setXmpPacket(
+          "<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'>\n"
+          "<rdf:Description rdf:about='' xmlns:Iptc4xmpExt='http://iptc.org/std/Iptc4xmpExt/2008-02-29/'\n"
+          "  xmlns:exif='http://ns.adobe.com/exif/1.0/' xmlns:drone-dji='http://www.dji.com/drone-dji/1.0/'\n"
+          "  xmlns:aux='http://ns.adobe.com/exif/1.0/aux/' xmlns:exifEX='http://cipa.jp/exif/1.0/'\n"
+          "  xmlns:xmpMM='http://ns.adobe.com/xap/1.0/mm/' xmlns:stRef='http://ns.adobe.com/xap/1.0/sType/ResourceRef#'\n"
+          "  xmlns:stEvt='http://ns.adobe.com/xap/1.0/sType/ResourceEvent#' xmlns:photoshop='http://ns.adobe.com/photoshop/1.0/'\n"
+          "  drone-dji:GpsLatitude='40.4168' drone-dji:GpsLongitude='-3.7038' drone-dji:AbsoluteAltitude='+667.5'\n"
+          "  aux:SerialNumber='3001234' exifEX:BodySerialNumber='3001234' exifEX:LensSerialNumber='88021'\n"
+          "  xmpMM:DocumentID='xmp.did:0f1e2d' xmpMM:InstanceID='xmp.iid:3c4b5a'>\n"
+          " <Iptc4xmpExt:LocationCreated><rdf:Bag><rdf:li rdf:parseType='Resource'>\n"
+          "  <Iptc4xmpExt:City>Madrid</Iptc4xmpExt:City>\n"
+          "  <exif:GPSLatitude>40,25.0N</exif:GPSLatitude><exif:GPSLongitude>3,42.2W</exif:GPSLongitude>\n"
+          " </rdf:li></rdf:Bag></Iptc4xmpExt:LocationCreated>\n"
+          " <Iptc4xmpExt:LocationShown><rdf:Bag><rdf:li rdf:parseType='Resource'>\n"
+          "  <exif:GPSLatitude>40,24.9N</exif:GPSLatitude><exif:GPSAltitude>6675/10</exif:GPSAltitude>\n"
+          " </rdf:li></rdf:Bag></Iptc4xmpExt:LocationShown>\n"
+          " <xmpMM:DerivedFrom rdf:parseType='Resource'><stRef:filePath>/home/ana/Fotos/boda.psd</stRef:filePath></xmpMM:DerivedFrom>\n"
+          " <xmpMM:History><rdf:Seq><rdf:li rdf:parseType='Resource'><stEvt:action>saved</stEvt:action></rdf:li></rdf:Seq></xmpMM:History>\n"
+          " <photoshop:DocumentAncestors><rdf:Bag><rdf:li>file:///home/ana/Fotos/original.nef</rdf:li></rdf:Bag></photoshop:DocumentAncestors>\n"
+          "</rdf:Description></rdf:RDF></x:xmpmeta>");
+      image.writeXmpFromPacket(true);
+    });
+    QVERIFY(!path.isEmpty());
+    // The source truly carries all of it.
+    QVERIFY(!Exiv2::PreviewManager(*opened(path)).getPreviewProperties().empty());
+    const std::vector<std::string> sourceKeys = keysOf(*opened(path));
+    for (const char* leak : Leaks)
+      QVERIFY2(std::any_of(sourceKeys.begin(), sourceKeys.end(), [&](const std::string& key) { return key.find(leak) != std::string::npos; }), leak);
+
+    auto out = written(Metadata::read(QFile::encodeName(path)));
+    QVERIFY(out.get());
+    QVERIFY(Exiv2::PreviewManager(*out).getPreviewProperties().empty());
+    for (const auto& d : out->exifData()) {  // a maker's group, its note's own
+      const std::string group = d.groupName();
+      QVERIFY2(group == "Image" || group == "Photo" || group == "Iop", d.key().c_str());
+    }
+    for (const std::string& key : keysOf(*out))
+      for (const char* leak : Leaks)
+        QVERIFY2(key.find(leak) == std::string::npos, key.c_str());
+    QCOMPARE(valueOf(out->exifData(), "Exif.Image.Model"), "NIKON D70");
+    QCOMPARE(valueOf(out->exifData(), "Exif.Photo.LensModel"), "18-70mm f/3.5-4.5");
+    QCOMPARE(valueOf(out->xmpData(), "Xmp.iptcExt.LocationCreated[1]/Iptc4xmpExt:City"), "Madrid");
+  }
+
+  // An XMP packet or EXIF block too big for a JPEG segment loses its
+  // bulkiest entries alone: the orientation, author, copyright and caption
+  // still go on, in EXIF, IPTC and what of XMP fits. (Such sources are
+  // TIFFs: a JPEG cannot hold them.)
+  void anOversizedPartCostsOnlyItself_data() {
+    QTest::addColumn<bool>("inXmp");
+    QTest::newRow("a 70 KB xmp description") << true;
+    QTest::newRow("four 17.5 KB exif texts") << false;  // each small enough for Exiv2 to keep
+  }
+  void anOversizedPartCostsOnlyItself() {
+    QFETCH(bool, inXmp);
+    const QString path = source("grande.tif", FIF_TIFF, [&](Exiv2::Image& image) {
+      Exiv2::ExifData& exif = image.exifData();
+      exif["Exif.Image.Orientation"] = uint16_t(6);
+      exif["Exif.Image.Artist"] = "Ana";
+      exif["Exif.Image.Copyright"] = "Ana 2024";
+      image.iptcData()["Iptc.Application2.Caption"] = "Playa";
+      image.xmpData()["Xmp.dc.creator"] = "Ana";
+      if (inXmp) {
+        image.xmpData()["Xmp.dc.description"] = std::string(70000, 'x');
+        return;
+      }
+      const std::string text(17500, 'x');
+      Exiv2::DataValue bytes(Exiv2::unsignedByte);
+      bytes.read(reinterpret_cast<const Exiv2::byte*>(text.data()), long(text.size()), Exiv2::littleEndian);
+      for (const char* tag : {"Exif.Image.XPComment", "Exif.Image.XPTitle", "Exif.Image.XPSubject", "Exif.Image.XPKeywords"})
+        exif.add(Exiv2::ExifKey(tag), &bytes);
+    });
+    QVERIFY(!path.isEmpty());
+    auto back = opened(path);
+    Exiv2::Blob exifBlock;
+    Exiv2::ExifParser::encode(exifBlock, Exiv2::littleEndian, back->exifData());
+    QVERIFY((inXmp ? back->xmpPacket().size() : exifBlock.size()) > 65535);  // the source carries it all
+
+    auto out = written(Metadata::read(QFile::encodeName(path)));
+    QVERIFY(out.get());
+    QCOMPARE(valueOf(out->exifData(), "Exif.Image.Orientation"), "6");
+    QCOMPARE(valueOf(out->exifData(), "Exif.Image.Artist"), "Ana");
+    QCOMPARE(valueOf(out->exifData(), "Exif.Image.Copyright"), "Ana 2024");
+    QCOMPARE(valueOf(out->iptcData(), "Iptc.Application2.Caption"), "Playa");
+    QCOMPARE(valueOf(out->xmpData(), "Xmp.dc.creator"), "Ana");
+  }
+
+  // Blocks another library took out of its container go through the same
+  // list: an Exif block behind "Exif\0\0", an XMP packet and a profile.
+  void blocksFromAnotherContainer() {
+    Exiv2::ExifData exif;
+    exif["Exif.Image.Orientation"] = uint16_t(8);
+    exif["Exif.GPSInfo.GPSLatitude"] = "40/1 25/1 0/1";
+    Exiv2::Blob tiff;
+    Exiv2::ExifParser::encode(tiff, Exiv2::bigEndian, exif);
+    Exiv2::XmpData xmp;
+    xmp["Xmp.dc.rights"] = "Ana 2024";
+    xmp["Xmp.exif.GPSLatitude"] = "40,25.0N";
+    std::string packet;
+    QCOMPARE(Exiv2::XmpParser::encode(packet, xmp), 0);
+    const QByteArray profile = wideRgbProfile();
+
+    const Metadata metadata = Metadata::fromBlocks(
+        QByteArray("Exif\0\0", 6) + QByteArray(reinterpret_cast<const char*>(tiff.data()), qsizetype(tiff.size())),
+        QByteArray::fromStdString(packet), profile);
+    QCOMPARE(metadata.iccProfile(), profile);
+    auto out = written(metadata);
+    QVERIFY(out.get());
+    QCOMPARE(valueOf(out->exifData(), "Exif.Image.Orientation"), "8");
+    QCOMPARE(valueOf(out->xmpData(), "Xmp.dc.rights"), "lang=\"x-default\" Ana 2024");
+    for (const std::string& key : keysOf(*out)) QVERIFY2(key.find("GPS") == std::string::npos, key.c_str());
+  }
+};
+
+QTEST_GUILESS_MAIN(MetadataTest)
+#include "tst_metadata.moc"
