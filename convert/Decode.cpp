@@ -22,12 +22,22 @@ bool qtReads(const QByteArray& source) {
   return freeimage::OpenFile(in, source) && !QImageReader::imageFormat(&in).isEmpty();
 }
 
+// A PNG whose pixels are palette indices. The image library corrects its
+// samples for the file's gamma but copies the palette as it stands.
+bool isPalettePng(const QByteArray& source) {
+  QFile in;
+  if (!freeimage::OpenFile(in, source)) return false;
+  const QByteArray start = in.read(26);
+  return start.size() == 26 && start.mid(12, 4) == "IHDR" && start[25] == 3;
+}
+
 }  // namespace
 
 std::vector<const Decoder*> decodersFor(const QByteArray& source) {
   std::vector<const Decoder*> decoders;
-  if (freeimage::GetFileType(source, 0) != FIF_UNKNOWN) decoders.push_back(&freeImageDecoder());
-  if (qtReads(source)) decoders.push_back(&qtDecoder());
+  const FREE_IMAGE_FORMAT fif = freeimage::GetFileType(source, 0);
+  if (fif != FIF_UNKNOWN) decoders.push_back(&freeImageDecoder());
+  if (qtReads(source)) decoders.insert(fif == FIF_PNG && isPalettePng(source) ? decoders.begin() : decoders.end(), &qtDecoder());
   return decoders;
 }
 

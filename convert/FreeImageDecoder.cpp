@@ -43,14 +43,22 @@ class FreeImageDecoder : public Decoder {
     const QByteArray& source = request.source;
     const FREE_IMAGE_FORMAT fif = freeimage::GetFileType(source, 0);
     if (fif == FIF_UNKNOWN) return Failure{reasons::damaged()};
-    const int loadFlags = header && request.reducedDecode && fif == FIF_JPEG ? jpegScaleFlags(*header, request.target) : 0;
+    int shrink = header && request.reducedDecode && fif == FIF_JPEG ? jpegScaleFlags(*header, request.target) : 0;
     // CMYK pixels are taken as they are, to go through their own profile.
-    const int cmyk = fif == FIF_JPEG ? JPEG_CMYK : fif == FIF_TIFF ? TIFF_CMYK : 0;
-    Bitmap loaded = freeimage::Load(fif, source, loadFlags | cmyk);
-    if (loaded && loadFlags != 0 &&
+    // A GIF's first frame as a browser shows it: drawn on the GIF's canvas,
+    // which may be larger than the frame, rather than stretched over it.
+    const int flags = fif == FIF_JPEG ? JPEG_CMYK
+                      : fif == FIF_TIFF ? TIFF_CMYK
+                      : fif == FIF_PSD  ? PSD_CMYK
+                      : fif == FIF_GIF  ? GIF_PLAYBACK
+                                        : 0;
+    Bitmap loaded = freeimage::Load(fif, source, shrink | flags);
+    if (loaded && shrink != 0 &&
         (int(FreeImage_GetWidth(loaded.get())) < 2 * request.target.width() ||
-         int(FreeImage_GetHeight(loaded.get())) < 2 * request.target.height()))
-      loaded = freeimage::Load(fif, source, cmyk);  // shrunk more than the rule allows
+         int(FreeImage_GetHeight(loaded.get())) < 2 * request.target.height())) {
+      shrink = 0;  // shrunk more than the rule allows
+      loaded = freeimage::Load(fif, source, flags);
+    }
     if (!loaded) return damaged();
 
     DecodedPicture decoded;
@@ -63,11 +71,15 @@ class FreeImageDecoder : public Decoder {
         decoded.cmyk = true;
       } else {
         // Without a profile of its own, the library's plain conversion.
-        loaded = freeimage::Load(fif, source, loadFlags);
+        loaded = freeimage::Load(fif, source, shrink);
         decoded.iccProfile.clear();
         if (!loaded) return damaged();
       }
     }
+    // A Photoshop file's merged picture is already laid over white where it
+    // is transparent, and a fourth channel beyond may be a saved selection:
+    // its colours are shown as they are.
+    if (fif == FIF_PSD) decoded.fourth = DecodedPicture::Fourth::Padding;
     decoded.pixels = std::move(loaded);
     return decoded;
   }

@@ -54,7 +54,15 @@ class QtDecoder : public Decoder {
     QImage image = reader.read();
     if (image.isNull()) return Failure{reasons::damaged(QStringLiteral("Qt: %1").arg(reader.errorString()))};
     DecodedPicture decoded;
-    decoded.iccProfile = request.iccProfile.isEmpty() ? image.colorSpace().iccProfile() : request.iccProfile;
+    if (!request.iccProfile.isEmpty()) {
+      decoded.iccProfile = request.iccProfile;
+    } else if (image.colorSpace().isValid() && image.colorSpace() != QColorSpace(QColorSpace::SRgb)) {
+      // A colour space told without a profile (a PNG's gamma and
+      // chromaticities): the pixels are brought into sRGB, as a browser
+      // shows them, rather than carried in a profile made up for them.
+      image.convertTo(image.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+      image.convertToColorSpace(QColorSpace(QColorSpace::SRgb));
+    }
     decoded.pixels = toBitmap(std::move(image));
     if (!decoded.pixels) return Failure{reasons::damaged()};
     return decoded;
