@@ -117,7 +117,10 @@ Result<Bitmap> rescalePicture(const QByteArray& source, QSize size, bool reduced
   // come out with its header overwritten.
   QByteArray profile = profileHint;
   if (colour::modelOf(profile) == colour::Model::Other) profile = iccProfileOf(loaded.get());
-  if (FreeImage_GetColorType(loaded.get()) == FIC_CMYK) {
+  // Only a bitmap flagged CMYK can be; asked of any other 32-bit bitmap,
+  // the library's colour type walks every pixel looking for alpha.
+  if ((FreeImage_GetICCProfile(loaded.get())->flags & FIICC_COLOR_IS_CMYK) &&
+      FreeImage_GetColorType(loaded.get()) == FIC_CMYK) {
     // Without a profile of its own, the library's plain conversion.
     Bitmap rgb = colour::cmykToSrgb(loaded.get(), profile);
     loaded = rgb ? std::move(rgb) : freeimage::Load(fif, source, 0);
