@@ -304,15 +304,16 @@ class PictureTest : public QObject {
     QCOMPARE(FreeImage_GetColorType(ours.get()), FreeImage_GetColorType(theirs.get()));
     int largest = 0;
     qint64 differing = 0;
+    const unsigned line = FreeImage_GetLine(ours.get());
     for (int y = 0; y < to.height(); ++y) {
       const BYTE* p = FreeImage_GetScanLine(ours.get(), y);
       const BYTE* q = FreeImage_GetScanLine(theirs.get(), y);
-      for (unsigned x = 0; x < FreeImage_GetLine(ours.get()); ++x) {
+      for (unsigned x = 0; x < line; ++x) {
         largest = std::max(largest, std::abs(p[x] - q[x]));
         differing += p[x] != q[x];
       }
     }
-    const qint64 bytes = qint64(FreeImage_GetLine(ours.get())) * to.height();
+    const qint64 bytes = qint64(line) * to.height();
     const QByteArray figures = QByteArray::number(largest) + " at most, " + QByteArray::number(differing) + " of " +
                                QByteArray::number(bytes) + " bytes";
     QVERIFY2(largest <= 1 && differing * 1000 <= bytes, figures.constData());
