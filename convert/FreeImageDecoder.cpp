@@ -66,7 +66,10 @@ class FreeImageDecoder : public Decoder {
     // out with its header overwritten.
     decoded.iccProfile = colour::modelOf(request.iccProfile) != colour::Model::Other ? request.iccProfile
                                                                                      : iccProfileOf(loaded.get());
-    if (FreeImage_GetColorType(loaded.get()) == FIC_CMYK) {
+    // Only a bitmap flagged CMYK can be; asked of any other 32-bit bitmap,
+    // the library's colour type walks every pixel looking for alpha.
+    if ((FreeImage_GetICCProfile(loaded.get())->flags & FIICC_COLOR_IS_CMYK) &&
+        FreeImage_GetColorType(loaded.get()) == FIC_CMYK) {
       if (colour::modelOf(decoded.iccProfile) == colour::Model::Cmyk) {
         decoded.cmyk = true;
       } else {

@@ -4,20 +4,27 @@
 
 namespace freeimage {
 
-// The library's B-spline rescale, byte for byte, in a fraction of its time.
+// The library's B-spline rescale, within one level of its bytes in each
+// channel, in a fraction of its time.
 //
-// It is worked out the library's way: the same contributions per output
-// pixel, summed in the same order in double precision, columns or rows
-// first by the same rule, rounded to bytes between the two passes; the
-// metadata and resolution are carried over as the library does. What
-// differs is only the order of the loops: the library walks each column
-// pixel by pixel and waits on every sum in turn, while here columns are
-// filtered a whole row at a time and several row sums are in flight at
-// once. Double additions in a fixed order give the same bits whatever the
-// loops around them.
+// The weights are the library's, worked out in double precision as it
+// does; the passes go in its order, columns or rows first by the same
+// rule, rounded to bytes between the two as it rounds. The sums are made
+// in single precision over vector registers, rows two at a time, and
+// each row goes through the second pass as soon as the first has made
+// it; single precision moves a sum by far less than a level, so that a
+// byte differs from the library's only where its sum lies within a hair
+// of a half. The metadata and resolution are carried over as the library
+// does.
 //
 // 24-bit colour and 8-bit grey bitmaps are rescaled here; any other kind
-// is handed to the library.
+// is handed to the library (and every kind, off x86-64).
 Bitmap RescaleBSpline(FIBITMAP* dib, int width, int height);
+
+// The vector instructions the loops run on: the best the processor has
+// (AVX2 with fused multiply-add, where it has them), or SSE2 alone, which
+// every x86-64 has. The two may round a sum apart, each within the bound.
+enum class VectorSet { Best, Sse2 };
+Bitmap RescaleBSpline(FIBITMAP* dib, int width, int height, VectorSet set);
 
 }  // namespace freeimage

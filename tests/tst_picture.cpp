@@ -1,6 +1,6 @@
 // The picture work, without workers or windows: every kind of picture to
-// 24-bit colour at the preset's size, the resampler held to the library's
-// bytes, transparency over white, oversized pictures refused unread.
+// 24-bit colour at the preset's size, the resampler held to within a level
+// of the library's bytes, transparency over white, oversized pictures refused unread.
 
 #include "convert/ConvertPicture.h"
 #include "convert/OutputFile.h"
@@ -191,33 +191,75 @@ class PictureTest : public QObject {
     QVERIFY2(qMin(qRed(right), qMin(qGreen(right), qBlue(right))) > 240, "right half white");
   }
 
-  // Our resampler stands in for the library's B-spline rescale: it must give
-  // the very same bytes, whichever pass goes first and whatever the window.
+  // Our resampler stands in for the library's B-spline rescale: every byte
+  // within one level of the library's, and only the odd one off by that
+  // much (a sum within a hair of a half), whichever pass goes first, on
+  // windows of every width, on either set of vector instructions.
   void resamplingMatchesTheLibrary_data() {
     QTest::addColumn<QSize>("from");
     QTest::addColumn<QSize>("to");
     QTest::addColumn<int>("bpp");
-    QTest::newRow("shrink both") << QSize(1203, 777) << QSize(640, 480) << 24;
-    QTest::newRow("shrink a lot") << QSize(2001, 1499) << QSize(160, 120) << 24;
-    QTest::newRow("widen, shrink height") << QSize(300, 1000) << QSize(1024, 768) << 24;
-    QTest::newRow("enlarge both") << QSize(97, 61) << QSize(320, 240) << 24;
-    QTest::newRow("width only") << QSize(900, 480) << QSize(640, 480) << 24;
-    QTest::newRow("height only") << QSize(640, 999) << QSize(640, 480) << 24;
-    QTest::newRow("one pixel") << QSize(1, 1) << QSize(160, 120) << 24;
-    QTest::newRow("thin strip") << QSize(5000, 3) << QSize(160, 120) << 24;
-    QTest::newRow("grey") << QSize(1203, 777) << QSize(800, 600) << 8;
-    QTest::newRow("grey, widen") << QSize(31, 900) << QSize(320, 240) << 8;
+    QTest::addColumn<int>("set");
+    const struct {
+      const char* name;
+      QSize from, to;
+      int bpp;
+    } cases[] = {
+        {"shrink both", {1203, 777}, {640, 480}, 24},
+        {"shrink a lot", {2001, 1499}, {160, 120}, 24},
+        {"widen, shrink height", {300, 1000}, {1024, 768}, 24},
+        {"narrow, heighten", {1203, 100}, {640, 480}, 24},
+        {"enlarge both", {97, 61}, {320, 240}, 24},
+        {"width only", {900, 480}, {640, 480}, 24},
+        {"widen only, odd rows", {97, 61}, {320, 61}, 24},
+        {"height only", {640, 999}, {640, 480}, 24},
+        {"heighten only, short rows", {33, 61}, {33, 240}, 24},
+        {"one pixel", {1, 1}, {160, 120}, 24},
+        {"thin strip", {5000, 3}, {160, 120}, 24},
+        {"thin column", {3, 5000}, {160, 120}, 24},
+        {"odd sizes", {333, 217}, {101, 67}, 24},
+        {"grey", {1203, 777}, {800, 600}, 8},
+        {"grey, widen", {31, 900}, {320, 240}, 8},
+        {"grey, enlarge", {61, 47}, {320, 240}, 8},
+        {"grey, width only", {1001, 301}, {333, 301}, 8},
+        {"grey, height only", {300, 1001}, {300, 333}, 8},
+        {"grey, one pixel", {1, 1}, {160, 120}, 8},
+        {"grey, thin column", {3, 5000}, {160, 120}, 8},
+    };
+    for (const auto& c : cases)
+      for (const auto set : {freeimage::VectorSet::Best, freeimage::VectorSet::Sse2})
+        QTest::addRow("%s, %s", c.name, set == freeimage::VectorSet::Best ? "best" : "sse2")
+            << c.from << c.to << c.bpp << int(set);
   }
   void resamplingMatchesTheLibrary() {
     QFETCH(QSize, from);
     QFETCH(QSize, to);
     QFETCH(int, bpp);
+    QFETCH(int, set);
     freeimage::Bitmap source = noise(from, bpp, quint32(from.width() * 7 + bpp));
     FreeImage_SetDotsPerMeterX(source.get(), 2835);
     freeimage::Bitmap theirs = freeimage::Rescale(source.get(), to.width(), to.height(), FILTER_BSPLINE);
-    freeimage::Bitmap ours = freeimage::RescaleBSpline(source.get(), to.width(), to.height());
+    freeimage::Bitmap ours = freeimage::RescaleBSpline(source.get(), to.width(), to.height(), freeimage::VectorSet(set));
     QVERIFY(theirs && ours);
-    QVERIFY(sameBytes(ours.get(), theirs.get()));
+    QCOMPARE(FreeImage_GetWidth(ours.get()), FreeImage_GetWidth(theirs.get()));
+    QCOMPARE(FreeImage_GetHeight(ours.get()), FreeImage_GetHeight(theirs.get()));
+    QCOMPARE(FreeImage_GetBPP(ours.get()), FreeImage_GetBPP(theirs.get()));
+    QCOMPARE(FreeImage_GetColorType(ours.get()), FreeImage_GetColorType(theirs.get()));
+    int largest = 0;
+    qint64 differing = 0;
+    const unsigned line = FreeImage_GetLine(ours.get());
+    for (int y = 0; y < to.height(); ++y) {
+      const BYTE* p = FreeImage_GetScanLine(ours.get(), y);
+      const BYTE* q = FreeImage_GetScanLine(theirs.get(), y);
+      for (unsigned x = 0; x < line; ++x) {
+        largest = std::max(largest, std::abs(p[x] - q[x]));
+        differing += p[x] != q[x];
+      }
+    }
+    const qint64 bytes = qint64(line) * to.height();
+    const QByteArray figures = QByteArray::number(largest) + " at most, " + QByteArray::number(differing) + " of " +
+                               QByteArray::number(bytes) + " bytes";
+    QVERIFY2(largest <= 1 && differing * 1000 <= bytes, figures.constData());
     QCOMPARE(FreeImage_GetDotsPerMeterX(ours.get()), 2835u);
   }
 
