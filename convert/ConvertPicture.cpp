@@ -55,6 +55,11 @@ Result<Bitmap> toRescalable(DecodedPicture decoded, QByteArray& profile) {
     if (!pixels) return damaged();
   }
   if (isFloatingPoint(pixels.get())) profile.clear();
+  const FREE_IMAGE_TYPE type = FreeImage_GetImageType(pixels.get());
+  if (type == FIT_RGBF || type == FIT_RGBAF) {
+    pixels = colour::linearToSrgb(pixels.get(), decoded.fourth);
+    if (!pixels) return damaged();
+  }
   if (!rescalesAsIs(pixels.get())) {
     pixels = freeimage::ToRgb24(pixels.get(), decoded.fourth);
     if (!pixels) return damaged();

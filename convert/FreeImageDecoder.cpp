@@ -83,6 +83,8 @@ class FreeImageDecoder : public Decoder {
     // is transparent, and a fourth channel beyond may be a saved selection:
     // its colours are shown as they are.
     if (fif == FIF_PSD) decoded.fourth = DecodedPicture::Fourth::Padding;
+    // OpenEXR's colours are multiplied by their alpha, by the format's rule.
+    if (fif == FIF_EXR) decoded.fourth = DecodedPicture::Fourth::PremultipliedAlpha;
     decoded.pixels = std::move(loaded);
     return decoded;
   }

@@ -41,15 +41,12 @@ Bitmap ToRgb24(FIBITMAP* dib, FourthChannel fourth) {
       Bitmap grey = adopt(FreeImage_ConvertTo8Bits(dib));
       return grey ? adopt(FreeImage_ConvertTo24Bits(grey.get())) : nullptr;
     }
-    case FIT_RGBF:
-    case FIT_RGBAF: {
-      Bitmap mapped = adopt(FreeImage_ToneMapping(dib, FITMO_DRAGO03));
-      return mapped ? standardToRgb24(mapped.get(), fourth) : nullptr;
-    }
-    case FIT_FLOAT: {
-      Bitmap mapped = adopt(FreeImage_ToneMapping(dib, FITMO_DRAGO03));
-      if (!mapped) mapped = adopt(FreeImage_ConvertToStandardType(dib, TRUE));
-      return mapped ? standardToRgb24(mapped.get(), fourth) : nullptr;
+    case FIT_FLOAT:
+    case FIT_DOUBLE: {
+      // A grey of floating-point values says nothing of its range (a depth
+      // or phase map as much as light): stretched over the greys it has.
+      Bitmap standard = adopt(FreeImage_ConvertToStandardType(dib, TRUE));
+      return standard ? standardToRgb24(standard.get(), fourth) : nullptr;
     }
     default: {
       Bitmap standard = adopt(FreeImage_ConvertToStandardType(dib, TRUE));

@@ -7,9 +7,10 @@ namespace freeimage {
 // What a fourth channel holds, as a decoder tells it.
 enum class FourthChannel { Alpha, PremultipliedAlpha, Padding };
 
-// Any bitmap the library can hold, as 24-bit RGB: transparency composited
-// onto white, deep and floating-point pixels brought down to 8 bits per
-// channel. Null only when the library cannot convert it.
+// Any bitmap the library can hold but floating-point colour (see
+// colour::linearToSrgb), as 24-bit RGB: transparency composited onto white,
+// deep pixels brought down to 8 bits per channel, a floating-point grey
+// stretched over its range. Null only when the library cannot convert it.
 Bitmap ToRgb24(FIBITMAP* dib, FourthChannel fourth = FourthChannel::Alpha);
 
 // The library's composite of a 32-bit bitmap onto white, byte for byte;

@@ -13,6 +13,7 @@
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"  // Exiv2 0.27's std::auto_ptr
 #include <exiv2/exiv2.hpp>
 #include <lcms2.h>
+#include <zlib.h>
 
 using Kind = pictures::Kind;
 
@@ -81,6 +82,49 @@ QByteArray bmp(QSize size, int bpp, int compression, const QByteArray& pixels, c
   return file;
 }
 
+// A Photoshop file as Photoshop keeps its merged picture: one uncompressed
+// plane per channel, and the colour profile among its resources.
+QByteArray psd(QSize size, quint16 mode, const QList<QByteArray>& planes, const QByteArray& icc = {}) {
+  QByteArray resources;
+  QDataStream r(&resources, QIODevice::WriteOnly);
+  if (!icc.isEmpty()) {
+    r.writeRawData("8BIM", 4);
+    r << quint16(0x040F) << quint16(0) << quint32(icc.size());
+    r.writeRawData(icc.constData(), int(icc.size()));
+    if (icc.size() % 2) r << quint8(0);
+  }
+  QByteArray file;
+  QDataStream s(&file, QIODevice::WriteOnly);
+  s.writeRawData("8BPS\0\1\0\0\0\0\0\0", 12);
+  s << quint16(planes.size()) << quint32(size.height()) << quint32(size.width()) << quint16(8) << mode;
+  s << quint32(0) << quint32(resources.size());
+  s.writeRawData(resources.constData(), int(resources.size()));
+  s << quint32(0) << quint16(0);
+  for (const QByteArray& plane : planes) s.writeRawData(plane.constData(), int(plane.size()));
+  return file;
+}
+
+// A plane of `size` whose left half is `left` and right half `right`.
+QByteArray halves(QSize size, char left, char right) {
+  return (QByteArray(size.width() / 2, left) + QByteArray(size.width() - size.width() / 2, right)).repeated(size.height());
+}
+
+// A PNG as the library writes it, with a gAMA chunk after its header.
+QByteArray withGamma(const QByteArray& png, double gamma) {
+  QByteArray chunk("gAMA");
+  chunk.append(4, '\0');
+  qToBigEndian(quint32(gamma * 100000 + 0.5), chunk.data() + 4);
+  QByteArray crc(4, '\0');
+  qToBigEndian(quint32(crc32(0, reinterpret_cast<const Bytef*>(chunk.constData()), uInt(chunk.size()))), crc.data());
+  return png.left(33) + QByteArray("\0\0\0\4", 4) + chunk + crc + png.mid(33);
+}
+
+QByteArray saved(FIBITMAP* dib, FREE_IMAGE_FORMAT format, const QString& path) {
+  if (!FreeImage_Save(format, dib, QFile::encodeName(path).constData(), 0)) return QByteArray();
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 }  // namespace
 
 class PictureTest : public QObject {
@@ -141,7 +185,7 @@ class PictureTest : public QObject {
   }
 
   // CMYK pixels come out in sRGB as LittleCMS itself turns them, through
-  // the picture's own profile.
+  // the picture's own profile, in a TIFF and in a Photoshop file.
   void cmykGoesThroughItsProfile() {
     const QByteArray profile = cmykProfile();
     const BYTE inks[2][4] = {{200, 30, 0, 10}, {0, 180, 220, 0}};
@@ -149,24 +193,89 @@ class PictureTest : public QObject {
     for (int y = 0; y < 48; ++y)
       for (int x = 0; x < 64; ++x) memcpy(FreeImage_GetScanLine(cmyk.get(), y) + 4 * x, inks[x >= 32], 4);
     FreeImage_CreateICCProfile(cmyk.get(), const_cast<char*>(profile.data()), long(profile.size()));
-    const QString source = dir.filePath("cmyk.tif");
-    QVERIFY(FreeImage_Save(FIF_TIFF, cmyk.get(), QFile::encodeName(source).constData(), TIFF_CMYK));
-    QVERIFY(convert(source).get());
+    const QString tiff = dir.filePath("cmyk.tif");
+    QVERIFY(FreeImage_Save(FIF_TIFF, cmyk.get(), QFile::encodeName(tiff).constData(), TIFF_CMYK));
+    // Photoshop keeps ink as 255 less its amount.
+    QList<QByteArray> planes;
+    for (int c = 0; c < 4; ++c) planes << halves(QSize(64, 48), char(255 - inks[0][c]), char(255 - inks[1][c]));
+    QFile psdFile(dir.filePath("cmyk.psd"));
+    QVERIFY(psdFile.open(QIODevice::WriteOnly) && psdFile.write(psd(QSize(64, 48), 4, planes, profile)) > 0);
+    psdFile.close();
 
     cmsHPROFILE in = cmsOpenProfileFromMem(profile.constData(), cmsUInt32Number(profile.size()));
     cmsHPROFILE srgb = cmsCreate_sRGBProfile(), lab = cmsCreateLab4Profile(nullptr);
     cmsHTRANSFORM expected = cmsCreateTransform(in, TYPE_CMYK_8, lab, TYPE_Lab_DBL, INTENT_PERCEPTUAL, 0);
     cmsHTRANSFORM shown = cmsCreateTransform(srgb, TYPE_RGB_8, lab, TYPE_Lab_DBL, INTENT_PERCEPTUAL, 0);
-    for (int half = 0; half < 2; ++half) {
-      const QRgb pixel = pictures::pixel(dir.filePath("salida.jpg"), 40 + 80 * half, 60);
-      const BYTE rgb[3] = {BYTE(qRed(pixel)), BYTE(qGreen(pixel)), BYTE(qBlue(pixel))};
-      cmsCIELab want, got;
-      cmsDoTransform(expected, inks[half], &want, 1);
-      cmsDoTransform(shown, rgb, &got, 1);
-      QVERIFY2(cmsDeltaE(&want, &got) < 3, qPrintable(QString::number(cmsDeltaE(&want, &got))));
+    for (const QString& source : {tiff, psdFile.fileName()}) {
+      QVERIFY(convert(source).get());
+      for (int half = 0; half < 2; ++half) {
+        const QRgb pixel = pictures::pixel(dir.filePath("salida.jpg"), 40 + 80 * half, 60);
+        const BYTE rgb[3] = {BYTE(qRed(pixel)), BYTE(qGreen(pixel)), BYTE(qBlue(pixel))};
+        cmsCIELab want, got;
+        cmsDoTransform(expected, inks[half], &want, 1);
+        cmsDoTransform(shown, rgb, &got, 1);
+        QVERIFY2(cmsDeltaE(&want, &got) < 3, qPrintable(source + ": " + QString::number(cmsDeltaE(&want, &got))));
+      }
     }
     for (cmsHTRANSFORM t : {expected, shown}) cmsDeleteTransform(t);
     for (cmsHPROFILE p : {in, srgb, lab}) cmsCloseProfile(p);
+  }
+
+  // Pictures come out as their files say they look, whichever decoder
+  // reads them: a GIF's first frame drawn on its canvas, not stretched over
+  // it; a palette PNG through its gamma, as its truecolour twin; a Photoshop
+  // file's merged colours, already laid over white, as they are; floating-
+  // point light as viewers show it, brighter than white clipped.
+  void picturesShowAsTheirFilesSay_data() {
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QPoint>("at");
+    QTest::addColumn<QRgb>("colour");
+    QTest::addColumn<QPoint>("atOther");
+    QTest::addColumn<QRgb>("otherColour");
+    QTest::addColumn<int>("tolerance");
+    QFile gif(QStringLiteral(DIMENZO_TESTDATA "/image-inside-bg.gif"));  // a red pixel at the top left of a 2x2 canvas
+    QVERIFY(gif.open(QIODevice::ReadOnly));
+    // (The B-spline spreads the red pixel across its quarter.)
+    QTest::newRow("gif frame on its canvas") << gif.readAll() << QPoint(5, 5) << qRgb(255, 0, 0) << QPoint(150, 110)
+                                             << qRgb(255, 255, 255) << 40;
+
+    freeimage::Bitmap palette(FreeImage_Allocate(64, 48, 8));
+    FreeImage_GetPalette(palette.get())[0] = {32, 64, 128, 0};  // blue, green, red; every index 0
+    FreeImage_GetPalette(palette.get())[1] = {0, 0, 0, 0};
+    const QByteArray png = saved(palette.get(), FIF_PNG, dir.filePath("paleta.png"));
+    // At gamma 1.0 the palette's 128, 64, 32 are linear light: 188, 137, 99 in sRGB.
+    QTest::newRow("palette png gamma") << withGamma(png, 1.0) << QPoint(40, 60) << qRgb(188, 137, 99) << QPoint(120, 60)
+                                       << qRgb(188, 137, 99) << 4;
+
+    const QSize size(64, 48);
+    QTest::newRow("psd merged over white")
+        << psd(size, 3, {halves(size, char(255), char(20)), halves(size, char(128), char(40)), halves(size, 0, char(60)),
+                         halves(size, char(128), char(255))})
+        << QPoint(40, 60) << qRgb(255, 128, 0) << QPoint(120, 60) << qRgb(20, 40, 60) << 4;
+
+    freeimage::Bitmap light(FreeImage_AllocateT(FIT_RGBF, 64, 48));
+    for (int y = 0; y < 48; ++y)
+      for (int x = 0; x < 64; ++x) reinterpret_cast<FIRGBF*>(FreeImage_GetScanLine(light.get(), y))[x] = x < 32 ? FIRGBF{0.5f, 0.5f, 0.5f} : FIRGBF{4, 0.2f, 0};
+    QTest::newRow("exr linear light") << saved(light.get(), FIF_EXR, dir.filePath("luz.exr")) << QPoint(40, 60)
+                                      << qRgb(188, 188, 188) << QPoint(120, 60) << qRgb(255, 124, 0) << 4;
+  }
+  void picturesShowAsTheirFilesSay() {
+    QFETCH(QByteArray, file);
+    QFETCH(QPoint, at);
+    QFETCH(QRgb, colour);
+    QFETCH(QPoint, atOther);
+    QFETCH(QRgb, otherColour);
+    QFETCH(int, tolerance);
+    QFile source(dir.filePath(QTest::currentDataTag()));
+    QVERIFY(source.open(QIODevice::WriteOnly) && source.write(file) == file.size());
+    source.close();
+    QVERIFY(convert(source.fileName()).get());
+    for (const auto& [point, expected] : {std::pair{at, colour}, std::pair{atOther, otherColour}}) {
+      const QRgb got = pictures::pixel(dir.filePath("salida.jpg"), point.x(), point.y());
+      QVERIFY2(qAbs(qRed(got) - qRed(expected)) <= tolerance && qAbs(qGreen(got) - qGreen(expected)) <= tolerance &&
+                   qAbs(qBlue(got) - qBlue(expected)) <= tolerance,
+               qPrintable(QString("(%1,%2): %3").arg(point.x()).arg(point.y()).arg(got, 8, 16)));
+    }
   }
 
   // BMPs the library cannot read are read by Qt and go on as any picture.
