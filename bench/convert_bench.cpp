@@ -2,9 +2,12 @@
 // without the window, and reports the wall time, the peak memory of all Dimenzo processes together
 // and the longest pause of the event loop.
 //
-//   convert_bench SOURCE_FOLDER DESTINATION_FOLDER [WIDTHxHEIGHT] [--psnr | --resampler]
+//   convert_bench SOURCE_FOLDER DESTINATION_FOLDER [WIDTHxHEIGHT] [--psnr | --resampler | --floor]
 //
-// With --psnr it instead compares, for every JPEG, the picture rescaled from
+// With --floor it only decodes every picture, as the run's decoders do
+// (reduced-size JPEGs included), and reports the processor time that took
+// and that time shared over the machine's cores: the floor no run built on
+// these decoders can go below. With --psnr it instead compares, for every JPEG, the picture rescaled from
 // a reduced-size decode with the one rescaled from the full decode. With
 // --resampler it times our B-spline rescale against the library's on every
 // picture, reports the largest difference in each channel and the count of
@@ -26,6 +29,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QThread>
 #include <QTimer>
 
 #include <algorithm>
@@ -36,6 +40,8 @@
 #include <cstdlib>
 #include <set>
 #include <thread>
+
+#include <sys/resource.h>
 
 namespace {
 
@@ -137,11 +143,29 @@ int compareResampler(const QStringList& files, QSize size) {
 
 }  // namespace
 
+double processorSeconds() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+         double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+int decodeFloor(const QStringList& files, QSize size) {
+  int decoded = 0;
+  const double start = processorSeconds();
+  for (const QString& file : files) decoded += bool(decodePicture(DecodeRequest{QFile::encodeName(file), size, true, {}, {}}));
+  const double spent = processorSeconds() - start;
+  const int cores = std::max(1, QThread::idealThreadCount());
+  std::printf("pictures decoded: %d of %d\n", decoded, int(files.size()));
+  std::printf("decode floor: %.2f s of processor time, %.2f s on %d cores\n", spent, spent / cores, cores);
+  return decoded > 0 ? 0 : fail("no picture could be decoded");
+}
+
 int main(int argc, char* argv[]) {
   QCoreApplication app(argc, argv);
   const QStringList args = app.arguments();
   if (args.size() < 3) {
-    std::fprintf(stderr, "usage: convert_bench SOURCE DESTINATION [WIDTHxHEIGHT] [--psnr | --resampler]\n");
+    std::fprintf(stderr, "usage: convert_bench SOURCE DESTINATION [WIDTHxHEIGHT] [--psnr | --resampler | --floor]\n");
     return 2;
   }
   QSize size(1024, 768);
@@ -153,6 +177,7 @@ int main(int argc, char* argv[]) {
   if (size.isEmpty()) return fail("the size is not WIDTHxHEIGHT");
   if (args.contains(QStringLiteral("--psnr"))) return comparePsnr(files, size);
   if (args.contains(QStringLiteral("--resampler"))) return compareResampler(files, size);
+  if (args.contains(QStringLiteral("--floor"))) return decodeFloor(files, size);
 
   const QDir destination(args[2]);
   // Outputs older than this were not written by this run.
