@@ -2,6 +2,7 @@
 // core, without a window.
 
 #include "convert/Failure.h"
+#include "convert/MemoryBudget.h"
 #include "convert/RunMath.h"
 #include "queue/FolderListing.h"
 #include "queue/Paths.h"
@@ -56,6 +57,31 @@ class QueueTest : public QObject {
          listing->files + QList<QByteArray>{lista + "otra", lista + "no", lista + "b.png" + '\0' + "x"})
       accepted << isPicture(path);
     QCOMPARE(accepted, (QList<bool>{false, true, true, false, false, false, false}));
+  }
+
+  // What a run may take: the machine's available memory, or less where a
+  // memory cgroup (v1 or v2, its own or a parent's limit) leaves less.
+  void budgetIsWhatTheMachineAndItsGroupsLeave() {
+    QTemporaryDir root;
+    auto write = [&](const QString& file, const QByteArray& text) {
+      QDir().mkpath(QFileInfo(root.filePath(file)).absolutePath());
+      QFile out(root.filePath(file));
+      QVERIFY(out.open(QIODevice::WriteOnly) && out.write(text) == text.size());
+    };
+    const QByteArray at = QFile::encodeName(root.path());
+    constexpr qint64 GiB = qint64(1) << 30;
+    write("proc/meminfo", "MemTotal:       16000000 kB\nMemAvailable:    4194304 kB\n");
+    write("proc/self/cgroup", "4:memory:/app/run\n0::/user/app\n");
+    QCOMPARE(availableMemory(at), 4 * GiB);
+    write("sys/fs/cgroup/memory/app/run/memory.limit_in_bytes", "9223372036854771712\n");
+    write("sys/fs/cgroup/memory/app/memory.limit_in_bytes", QByteArray::number(3 * GiB));
+    write("sys/fs/cgroup/memory/app/memory.usage_in_bytes", QByteArray::number(1 * GiB));
+    QCOMPARE(availableMemory(at), 2 * GiB);
+    write("sys/fs/cgroup/unified/user/app/memory.max", "max\n");
+    write("sys/fs/cgroup/unified/user/memory.max", QByteArray::number(3 * GiB / 2));
+    write("sys/fs/cgroup/unified/user/memory.current", QByteArray::number(GiB / 2));
+    QCOMPARE(availableMemory(at), 1 * GiB);
+    QCOMPARE(runBudget(1 * GiB), GiB - GiB / 8);
   }
 
   void runArithmetic() {
