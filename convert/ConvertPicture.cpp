@@ -84,12 +84,36 @@ int timeLimitMs(int baseMs, const QByteArray& file) {
   return int(std::min<qint64>(baseMs + bytes / 1024 * MsPerKilobyte, LongestLimitMs));
 }
 
+qint64 memoryNeed(std::optional<QSize> stored, int bytesPerPixel, const QByteArray& file, QSize target) {
+  constexpr qint64 Libraries = qint64(48) << 20;  // decoders' tables, metadata, the JPEG encoder
+  qint64 pixels = 0;
+  if (stored) {
+    pixels = qint64(stored->width()) * stored->height();
+  } else {
+    // Even a GIF of one flat colour or a JPEG 2000 squeezed 100:1 holds
+    // fewer pixels than this a byte.
+    constexpr qint64 PixelsPerByte = 256;
+    struct stat info {};
+    const qint64 bytes = ::stat(file.constData(), &info) == 0 ? qint64(info.st_size) : 0;
+    pixels = std::min(bytes * PixelsPerByte, MaxPicturePixels);
+    bytesPerPixel = std::max(bytesPerPixel, 4);
+  }
+  const qint64 rgb24 = bytesPerPixel == 3 ? 0 : pixels * 3;
+  const qint64 output = qint64(target.width()) * target.height() * 3 * 2;
+  return pixels * std::max(bytesPerPixel, 1) + rgb24 + output + Libraries;
+}
+
 namespace reasons {
 QString tooSlow(int limitMs) {
   return QStringLiteral("Ha necesitado más tiempo del permitido (%1 s de proceso).").arg((limitMs + 999) / 1000);
 }
 QString tooMuchMemory() { return QStringLiteral("Ha necesitado más memoria de la permitida."); }
 QString libraryCrashed() { return QStringLiteral("La biblioteca de imágenes ha fallado al leerla."); }
+QString needsMoreMemory(qint64 need, qint64 budget) {
+  return QStringLiteral("Necesita %1 MB de memoria y este equipo sólo puede dar %2 MB a la conversión.")
+      .arg((need + (1 << 20) - 1) >> 20)
+      .arg(budget >> 20);
+}
 }  // namespace reasons
 
 Result<Bitmap> rescalePicture(const DecodeRequest& request, int decoder) {

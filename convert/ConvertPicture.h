@@ -51,11 +51,18 @@ int timeLimitMs(int baseMs, const QByteArray& file);
 int timeLimitMs(int baseMs, QSize size);
 
 
+// The memory a picture takes at its most while it is converted to `target`:
+// its decoded pixels (`bytesPerPixel` each), their 24-bit copy, the output
+// and what the libraries take besides. For a format that tells its size
+// only once decoded, as much as a file of its size can hold.
+qint64 memoryNeed(std::optional<QSize> stored, int bytesPerPixel, const QByteArray& file, QSize target);
+
 // Why a picture could not be read, in the user's words.
 namespace reasons {
 QString tooSlow(int limitMs);
 QString tooMuchMemory();
 QString libraryCrashed();
+QString needsMoreMemory(qint64 need, qint64 budget);
 }  // namespace reasons
 
 // Reads the picture with the decoder of rank `decoder` for it and rescales

@@ -10,9 +10,11 @@ namespace {
 
 Result<DecodedPicture> heldToTheBound(Result<DecodedPicture> decoded, bool sizeWasTold, const SizeListener& onSize) {
   if (!decoded || sizeWasTold) return decoded;
-  const QSize size(int(FreeImage_GetWidth(decoded->pixels.get())), int(FreeImage_GetHeight(decoded->pixels.get())));
+  FIBITMAP* pixels = decoded->pixels.get();
+  const QSize size(int(FreeImage_GetWidth(pixels)), int(FreeImage_GetHeight(pixels)));
   if (qint64(size.width()) * size.height() > MaxPicturePixels) return Failure{reasons::tooManyPixels(size)};
-  if (onSize) onSize(size);
+  if (onSize)
+    if (Result<> heard = onSize(size, int((FreeImage_GetBPP(pixels) + 7) / 8)); !heard) return Failure{heard.reason()};
   return decoded;
 }
 
@@ -48,7 +50,9 @@ Result<DecodedPicture> decodePicture(const DecodeRequest& request, int rank) {
   const std::optional<QSize> header = decoder.probeSize(request.source);
   if (header && qint64(header->width()) * header->height() > MaxPicturePixels)
     return Failure{reasons::tooManyPixels(*header)};
-  if (request.onSize) request.onSize(header);
+  if (request.onSize)
+    if (Result<> heard = request.onSize(header, decoder.decodedBytesPerPixel(request.source)); !heard)
+      return Failure{heard.reason()};
   Result<DecodedPicture> decoded = decoder.decode(request, header);
   if (decoded && (!decoded->pixels || !FreeImage_HasPixels(decoded->pixels.get()))) return Failure{reasons::damaged()};
   return heldToTheBound(std::move(decoded), header.has_value(), request.onSize);

@@ -16,9 +16,11 @@
 #include <optional>
 #include <vector>
 
-// Hears a picture's size as soon as its header is read; nullopt when its
-// format does not tell it before decoding, and then its size once decoded.
-using SizeListener = std::function<void(std::optional<QSize>)>;
+// Hears a picture's size as soon as its header is read, with the bytes a
+// pixel takes once decoded; nullopt when its format does not tell the size
+// before decoding, and then its size once decoded. A failure it returns
+// stops the picture there, with its reason.
+using SizeListener = std::function<Result<>(std::optional<QSize> size, int bytesPerPixel)>;
 
 // Pictures of more pixels than this are refused before anything is
 // allocated for them beyond their decoding, which, for formats that hide
@@ -66,6 +68,12 @@ class Decoder {
   // The stored size from the header alone, without allocating pixels;
   // nullopt when the format tells it only once decoded.
   virtual std::optional<QSize> probeSize(const QByteArray& source) const = 0;
+  // What a pixel takes in the bitmap decode() will make, as far as the
+  // header tells: 8-bit colour with alpha unless the decoder knows better.
+  virtual int decodedBytesPerPixel(const QByteArray& source) const {
+    (void)source;
+    return 4;
+  }
   // `header` is what probeSize() told.
   virtual Result<DecodedPicture> decode(const DecodeRequest& request, std::optional<QSize> header) const = 0;
 };

@@ -39,6 +39,15 @@ class FreeImageDecoder : public Decoder {
     return freeimage::ProbeSize(freeimage::GetFileType(source, 0), source);
   }
 
+  int decodedBytesPerPixel(const QByteArray& source) const override {
+    const FREE_IMAGE_FORMAT fif = freeimage::GetFileType(source, 0);
+    // A JPEG is three bytes a pixel, four in CMYK; the rest as their header
+    // bitmap says, or as wide as the library's widest pixels.
+    if (fif == FIF_JPEG) return 4;
+    const Bitmap header = FreeImage_FIFSupportsNoPixels(fif) ? freeimage::Load(fif, source, FIF_LOAD_NOPIXELS) : nullptr;
+    return header ? int((FreeImage_GetBPP(header.get()) + 7) / 8) : 16;
+  }
+
   Result<DecodedPicture> decode(const DecodeRequest& request, std::optional<QSize> header) const override {
     const QByteArray& source = request.source;
     const FREE_IMAGE_FORMAT fif = freeimage::GetFileType(source, 0);

@@ -1,5 +1,6 @@
 #include "convert/WorkerPool.h"
 
+#include "convert/MemoryBudget.h"
 #include "convert/OutputFile.h"
 #include "convert/WorkerProtocol.h"
 
@@ -87,7 +88,11 @@ WorkerPool::WorkerPool() : WorkerPool(Options()) {}
 
 WorkerPool::WorkerPool(Options options) : options_(std::move(options)) {
   if (options_.program.isEmpty()) options_.program = programBeside(QCoreApplication::applicationDirPath());
-  if (options_.workers <= 0) options_.workers = std::max(1, QThread::idealThreadCount());
+  budget_ = options_.memoryBudgetBytes > 0 ? options_.memoryBudgetBytes : runBudget(availableMemory());
+  // One per core, as long as each can have a typical photo's worth.
+  constexpr qint64 TypicalNeed = qint64(256) << 20;
+  if (options_.workers <= 0)
+    options_.workers = int(std::clamp<qint64>(budget_ / TypicalNeed, 1, std::max(1, QThread::idealThreadCount())));
   if (!QFileInfo(options_.program).isExecutable())
     throw AppError(QStringLiteral("No se encuentra el programa de conversión %1.").arg(options_.program));
   for (int i = 0; i < options_.workers; ++i) startWorker(workers_.emplace_back());
@@ -170,7 +175,7 @@ void WorkerPool::dispatch() {
     if (worker.job || worker.retiring || worker.process->state() == QProcess::NotRunning) continue;
     worker.job = std::move(waiting_.front());
     waiting_.pop_front();
-    worker.process->write(worker::encodeRequest(worker.job->request));
+    worker.process->write(worker::encodeMessage(worker.job->request));
     worker.deadline->start(WallTimeFactor * worker.job->limitMs);
   }
 }
@@ -188,6 +193,13 @@ void WorkerPool::onOutput(Worker& worker) {
       worker.retiring = true;
     } else if (std::holds_alternative<worker::FallbackReport>(*reply)) {
       worker.job->fallback = true;
+    } else if (const auto* need = std::get_if<worker::NeedReport>(&*reply)) {
+      // A guess from a file's size is held to what there is; a size the
+      // header told is not.
+      worker.job->need = need->sizeKnown ? need->bytes : std::min(need->bytes, budget_);
+      worker.job->asking = true;
+      worker.deadline->stop();  // waiting is no work
+      admit();
     } else if (std::get<ConvertResult>(*reply).retry && worker.job->fallback) {
       retry(worker);
     } else {
@@ -216,6 +228,7 @@ void WorkerPool::onDeath(Worker& worker) {
 
 void WorkerPool::onTimeout(Worker& worker) {
   if (!worker.job) return;
+  release(*worker.job);
   const Job job = *worker.job;
   letGo(worker, true);
   worker.job.reset();
@@ -223,10 +236,42 @@ void WorkerPool::onTimeout(Worker& worker) {
                                                      reasons::tooSlow(WallTimeFactor * job.limitMs)));
   startWorker(worker);
   dispatch();
+  admit();
+}
+
+void WorkerPool::admit() {
+  std::vector<Worker*> asking;
+  for (Worker& worker : workers_)
+    if (worker.job && worker.job->asking) asking.push_back(&worker);
+  std::sort(asking.begin(), asking.end(), [](Worker* a, Worker* b) { return a->job->ticket < b->job->ticket; });
+  for (Worker* worker : asking) {
+    Job& job = *worker->job;
+    worker::Grant grant;
+    if (job.need > budget_) {
+      grant.refusal = reasons::needsMoreMemory(job.need, budget_);
+    } else if (inUse_ > 0 && inUse_ + job.need > budget_) {
+      return;  // it waits for pictures in hand to finish, and the later ones with it
+    } else {
+      inUse_ += job.need;
+      job.granted = true;
+      // Room above the estimate, so that a picture a little off it still
+      // converts, and address space that holds no memory (the stacks and
+      // heaps a library's threads reserve); the budget counts the estimate.
+      grant.bytes = job.need + job.need / 2 + (qint64(128) << 20);
+    }
+    job.asking = false;
+    worker->process->write(worker::encodeMessage(grant));
+    worker->deadline->start(WallTimeFactor * job.limitMs);
+  }
+}
+
+void WorkerPool::release(Job& job) {
+  if (std::exchange(job.granted, false)) inUse_ -= job.need;
 }
 
 void WorkerPool::retry(Worker& worker) {
   worker.deadline->stop();
+  release(*worker.job);
   Job job = *std::exchange(worker.job, std::nullopt);
   // The first try may have removed its file, or left it half written.
   discardOutput(job.request.tempPath);
@@ -239,14 +284,18 @@ void WorkerPool::retry(Worker& worker) {
   ++job.request.decoder;
   job.limitMs = timeLimitMs(options_.baseTimeLimitMs, job.request.source);
   job.fallback = false;
+  job.need = 0;
   waiting_.push_front(std::move(job));
   dispatch();
+  admit();
 }
 
 void WorkerPool::finish(Worker& worker, ConvertResult result) {
   worker.deadline->stop();
+  release(*worker.job);
   const Job job = *std::exchange(worker.job, std::nullopt);
   if (result.outcome != Outcome::Written) discardOutput(job.request.tempPath);
   results_.insert(job.ticket, std::move(result));
   dispatch();
+  admit();
 }

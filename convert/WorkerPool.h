@@ -22,14 +22,21 @@ class QTimer;
 // enforces itself, so a busy machine never costs a valid picture; the pool
 // keeps a far longer limit in wall time for a worker that uses no processor
 // at all (a read that never returns).
+//
+// Memory is held to a budget, worked out when the pool starts. A worker
+// tells what its picture needs once it has read the header, and decodes it
+// only when that fits in what the pictures in hand leave of the budget, in
+// the order the pictures were submitted; its cap follows that need. A
+// picture that needs more than the whole budget is refused untried.
 class WorkerPool : public QObject {
   Q_OBJECT
  public:
   struct Options {
     QString program;  // the worker's executable; "" for this program's own
-    int workers = 0;  // 0: one per core
+    int workers = 0;  // 0: one per core, as many as the budget allows
     int baseTimeLimitMs = 10000;
-    qint64 memoryCapBytes = 0;  // each worker's address space; 0 for the worker's own default
+    qint64 memoryBudgetBytes = 0;  // 0: what the machine can give when the pool starts
+    qint64 memoryCapBytes = 0;     // a ceiling on each worker's address space, for tests; 0 for none
   };
 
   // Where the worker is for a program in `programFolder`: beside it in a
@@ -50,6 +57,9 @@ class WorkerPool : public QObject {
   std::optional<ConvertResult> take(int ticket);
 
   int workerCount() const { return int(workers_.size()); }
+  qint64 budget() const { return budget_; }
+  // The needs of the pictures granted memory and not yet done.
+  qint64 memoryInUse() const { return inUse_; }
 
  private:
   struct Job {
@@ -58,6 +68,9 @@ class WorkerPool : public QObject {
     int limitMs = 0;        // the processor time the worker allows itself
     bool writing = false;   // the worker has begun to write the output
     bool fallback = false;  // another decoder may try it, should this one fail
+    qint64 need = 0;        // the memory it takes, once told
+    bool asking = false;    // its worker waits for leave to decode it
+    bool granted = false;   // its need is counted in the budget's use
   };
   struct Worker {
     std::unique_ptr<QProcess> process;
@@ -80,10 +93,17 @@ class WorkerPool : public QObject {
   // Gives the worker's picture to the next decoder that reads it, in
   // another process, ahead of every picture waiting.
   void retry(Worker& worker);
+  // Lets the workers that wait for memory decode their pictures, in the
+  // order of their tickets, as far as the budget goes.
+  void admit();
+  // The job's memory no longer counts in the budget's use.
+  void release(Job& job);
 
   Options options_;
   std::deque<Worker> workers_;
   std::deque<Job> waiting_;
   QHash<int, ConvertResult> results_;
   QString brokenReason_;  // why no worker can start, once that is known
+  qint64 budget_ = 0;
+  qint64 inUse_ = 0;      // the needs of the pictures granted and not yet done
 };

@@ -7,7 +7,8 @@
 namespace worker {
 namespace {
 
-enum class ReplyKind : quint8 { Limit = 1, Result = 2, Writing = 3, Retiring = 4, Fallback = 5 };
+enum class ReplyKind : quint8 { Limit = 1, Result = 2, Writing = 3, Retiring = 4, Fallback = 5, Need = 6 };
+enum class MessageKind : quint8 { Request = 1, Grant = 2 };
 
 // A frame: the payload's length as 4 bytes, big-endian, then the payload.
 QByteArray frame(const QByteArray& payload) {
@@ -27,18 +28,32 @@ std::optional<QByteArray> takeFrame(QByteArray& buffer) {
 
 }  // namespace
 
-QByteArray encodeRequest(const ConvertRequest& request) {
+QByteArray encodeMessage(const Message& message) {
   QByteArray payload;
   QDataStream out(&payload, QIODevice::WriteOnly);
-  out << request.source << request.outputPath << request.tempPath << request.size << qint32(request.saveFlags)
-      << qint32(request.timeLimitMs) << qint32(request.decoder);
+  if (const auto* request = std::get_if<ConvertRequest>(&message)) {
+    out << quint8(MessageKind::Request) << request->source << request->outputPath << request->tempPath
+        << request->size << qint32(request->saveFlags) << qint32(request->timeLimitMs) << qint32(request->decoder);
+  } else {
+    const auto& grant = std::get<Grant>(message);
+    out << quint8(MessageKind::Grant) << qint64(grant.bytes) << grant.refusal;
+  }
   return frame(payload);
 }
 
-std::optional<ConvertRequest> takeRequest(QByteArray& buffer) {
+std::optional<Message> takeMessage(QByteArray& buffer) {
   const std::optional<QByteArray> payload = takeFrame(buffer);
   if (!payload) return std::nullopt;
   QDataStream in(*payload);
+  quint8 kind = 0;
+  in >> kind;
+  if (MessageKind(kind) == MessageKind::Grant) {
+    Grant grant;
+    qint64 bytes = 0;
+    in >> bytes >> grant.refusal;
+    grant.bytes = bytes;
+    return grant;
+  }
   ConvertRequest request;
   qint32 saveFlags = 0, timeLimit = 0, decoder = 0;
   in >> request.source >> request.outputPath >> request.tempPath >> request.size >> saveFlags >> timeLimit >> decoder;
@@ -59,6 +74,8 @@ QByteArray encodeReply(const Reply& reply) {
     out << quint8(ReplyKind::Retiring);
   } else if (std::holds_alternative<FallbackReport>(reply)) {
     out << quint8(ReplyKind::Fallback);
+  } else if (const auto* need = std::get_if<NeedReport>(&reply)) {
+    out << quint8(ReplyKind::Need) << qint64(need->bytes) << need->sizeKnown;
   } else {
     const auto& result = std::get<ConvertResult>(reply);
     out << quint8(ReplyKind::Result) << quint8(result.outcome) << result.reason << result.tempPath
@@ -81,6 +98,13 @@ std::optional<Reply> takeReply(QByteArray& buffer) {
   if (ReplyKind(kind) == ReplyKind::Writing) return WritingReport{};
   if (ReplyKind(kind) == ReplyKind::Retiring) return RetiringReport{};
   if (ReplyKind(kind) == ReplyKind::Fallback) return FallbackReport{};
+  if (ReplyKind(kind) == ReplyKind::Need) {
+    NeedReport need;
+    qint64 bytes = 0;
+    in >> bytes >> need.sizeKnown;
+    need.bytes = bytes;
+    return need;
+  }
   ConvertResult result;
   quint8 outcome = 0;
   qint32 error = 0;

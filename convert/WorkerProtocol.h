@@ -30,14 +30,30 @@ struct RetiringReport {};
 // Another decoder reads the picture in hand: should this worker die on it,
 // the picture is to be tried once more with that one.
 struct FallbackReport {};
+// The memory the picture in hand will take, as its header tells (or, when
+// its format does not tell its size, as its file could hold). The worker
+// waits for a Grant before it decodes.
+struct NeedReport {
+  qint64 bytes = 0;
+  bool sizeKnown = true;
+};
 
-using Reply = std::variant<LimitReport, WritingReport, RetiringReport, FallbackReport, ConvertResult>;
+using Reply = std::variant<LimitReport, WritingReport, RetiringReport, FallbackReport, NeedReport, ConvertResult>;
 
-QByteArray encodeRequest(const ConvertRequest& request);
+// The answer to a NeedReport: go on, taking at most `bytes` more; or, when
+// `refusal` says why, do not.
+struct Grant {
+  qint64 bytes = 0;
+  QString refusal;
+};
+
+using Message = std::variant<ConvertRequest, Grant>;
+
+QByteArray encodeMessage(const Message& message);
 QByteArray encodeReply(const Reply& reply);
 
 // Takes one whole frame off the front of the buffer, if one is there.
-std::optional<ConvertRequest> takeRequest(QByteArray& buffer);
+std::optional<Message> takeMessage(QByteArray& buffer);
 std::optional<Reply> takeReply(QByteArray& buffer);
 
 }  // namespace worker
