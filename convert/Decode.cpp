@@ -26,7 +26,11 @@ bool qtReads(const QByteArray& source) {
 
 std::vector<const Decoder*> decodersFor(const QByteArray& source) {
   std::vector<const Decoder*> decoders;
-  if (freeimage::GetFileType(source, 0) != FIF_UNKNOWN) decoders.push_back(&freeImageDecoder());
+  const FREE_IMAGE_FORMAT format = freeimage::GetFileType(source, 0);
+  // The image library reads some TIFFs wrongly and is brought down by
+  // others; it stays for the samples libtiff's reading leaves to it.
+  if (format == FIF_TIFF) decoders.push_back(&tiffDecoder());
+  if (format != FIF_UNKNOWN) decoders.push_back(&freeImageDecoder());
   if (qtReads(source)) decoders.push_back(&qtDecoder());
   return decoders;
 }
