@@ -2,7 +2,9 @@
 // 24-bit colour at the preset's size, the resampler held to the library's
 // bytes, transparency over white, oversized pictures refused unread.
 
+#include "convert/Colour.h"
 #include "convert/ConvertPicture.h"
+#include "convert/Decode.h"
 #include "convert/OutputFile.h"
 #include "convert/Pixels.h"
 #include "convert/Resample.h"
@@ -167,6 +169,82 @@ class PictureTest : public QObject {
     }
     for (cmsHTRANSFORM t : {expected, shown}) cmsDeleteTransform(t);
     for (cmsHPROFILE p : {in, srgb, lab}) cmsCloseProfile(p);
+  }
+
+  // TIFFs are read as their tags say: CMYK without a profile through the
+  // plain conversion, extra samples as transparency only where they are
+  // named so (already multiplied into the colours or not), grey of any
+  // depth widened, tiles and planes of every layout, rows as stored. Each
+  // is checked as the conversion sees it before rescaling, decoded by the
+  // first decoder for it; it then converts whole.
+  void tiffsReadAsTheirTagsSay_data() {
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QList<QPoint>>("at");
+    QTest::addColumn<QList<QRgb>>("shown");
+    const QString samples = QStringLiteral(DIMENZO_TESTDATA "/tiff/");
+    QTest::newRow("tiled jpeg cmyk") << samples + "tiff_tiled_cmyk_jpeg.tif" << QList<QPoint>{{10, 2}, {90, 90}}
+                                     << QList<QRgb>{qRgb(255, 13, 25), qRgb(1, 4, 4)};
+    const QList<QPoint> alphaAt{{30, 30}, {60, 10}};
+    const QList<QRgb> overWhite{qRgb(232, 210, 202), qRgb(185, 183, 183)};
+    QTest::newRow("16-bit associated alpha") << samples + "tiff_16bit_RGBa.tiff" << alphaAt << overWhite;
+    QTest::newRow("planar tiles, associated alpha") << samples + "tiff_tiled_planar_16bit_RGBa.tiff" << alphaAt << overWhite;
+
+    // Made here: top left full, top right a quarter, bottom nothing; in
+    // colour, top left opaque red, top right transparent green, bottom
+    // orange half transparent.
+    auto make = [&](const char* tag, const std::function<void(pictures::Tiff&)>& describe) {
+      const QString path = dir.filePath(QString(tag).replace(' ', '-') + ".tif");
+      pictures::Tiff tiff;
+      describe(tiff);
+      if (!pictures::make(path, tiff)) qWarning("could not make %s", tag);
+      return path;
+    };
+    const QList<QPoint> quarters{{5, 5}, {30, 5}, {5, 25}};
+    auto grey = [](int bits) {
+      return [bits](int x, int y, int) { return y >= 15 ? 0u : x < 20 ? (1u << bits) - 1 : 1u << (bits - 2); };
+    };
+    QTest::newRow("12-bit grey") << make("12-bit grey", [&](pictures::Tiff& t) {
+                                   t.bits = 12, t.photometric = PHOTOMETRIC_MINISBLACK, t.colours = 1, t.sample = grey(12);
+                                 })
+                                 << quarters << QList<QRgb>{qRgb(255, 255, 255), qRgb(64, 64, 64), qRgb(0, 0, 0)};
+    QTest::newRow("10-bit grey, 0 white, tiles")
+        << make("10-bit grey", [&](pictures::Tiff& t) {
+             t.bits = 10, t.photometric = PHOTOMETRIC_MINISWHITE, t.colours = 1, t.tiled = true, t.sample = grey(10);
+           })
+        << quarters << QList<QRgb>{qRgb(0, 0, 0), qRgb(191, 191, 191), qRgb(255, 255, 255)};
+    auto colour = [](int bits) {
+      const quint32 full = (1u << bits) - 1, half = 1u << (bits - 1);
+      return [=](int x, int y, int s) {
+        const std::array<quint32, 4> red{full, 0, 0, full}, green{0, full, 0, 0}, orange{full, half, 0, half};
+        return (y >= 15 ? orange : x < 20 ? red : green)[size_t(s)];
+      };
+    };
+    const QList<QRgb> straight{qRgb(255, 0, 0), qRgb(255, 255, 255), qRgb(254, 190, 126)};
+    QTest::newRow("10-bit colour, unassociated alpha")
+        << make("10-bit alpha", [&](pictures::Tiff& t) { t.bits = 10, t.extras = {EXTRASAMPLE_UNASSALPHA}, t.sample = colour(10); }) << quarters << straight;
+    QTest::newRow("8-bit colour, unassociated alpha")
+        << make("8-bit alpha", [&](pictures::Tiff& t) { t.extras = {EXTRASAMPLE_UNASSALPHA}, t.sample = colour(8); }) << quarters << straight;
+    QTest::newRow("8-bit colour, unspecified extra sample")
+        << make("8-bit extra", [&](pictures::Tiff& t) { t.extras = {EXTRASAMPLE_UNSPECIFIED}, t.sample = colour(8); }) << quarters
+        << QList<QRgb>{qRgb(255, 0, 0), qRgb(0, 255, 0), qRgb(255, 128, 0)};
+  }
+  void tiffsReadAsTheirTagsSay() {
+    QFETCH(QString, file);
+    QFETCH(QList<QPoint>, at);
+    QFETCH(QList<QRgb>, shown);
+    Result<DecodedPicture> decoded = decodePicture({QFile::encodeName(file), QSize(160, 120), true, {}, {}});
+    QVERIFY2(decoded, qPrintable(decoded.reason()));
+    const freeimage::Bitmap pixels = decoded->cmyk ? colour::cmykToSrgb(decoded->pixels.get(), decoded->iccProfile)
+                                                   : freeimage::ToRgb24(decoded->pixels.get(), decoded->fourth);
+    QVERIFY(pixels);
+    for (qsizetype i = 0; i < at.size(); ++i) {
+      const QRgb got = pictures::pixel(pixels.get(), at[i].x(), at[i].y()), want = shown[i];
+      const int off = std::max({std::abs(qRed(got) - qRed(want)), std::abs(qGreen(got) - qGreen(want)),
+                                std::abs(qBlue(got) - qBlue(want))});
+      QVERIFY2(off <= 3, qPrintable(QString("at %1,%2: %3 for %4").arg(at[i].x()).arg(at[i].y())
+                                        .arg(QColor(got).name(), QColor(want).name())));
+    }
+    QVERIFY(convert(file).get());
   }
 
   // BMPs the library cannot read are read by Qt and go on as any picture.
