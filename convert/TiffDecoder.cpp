@@ -202,8 +202,13 @@ Result<Bitmap> readSamples(TIFF* tiff, const Layout& layout, const Messages& mes
   }
   const uint32_t storedMax = (1u << layout.bits) - 1, bitmapMax = placement.channelBytes == 1 ? 255 : 65535;
   const unsigned perPlane = layout.planar == PLANARCONFIG_SEPARATE ? 1 : layout.samples;
+  const bool asStored = layout.bits == 8 && layout.samples == 1 && placement.channels == 1 && !placement.inverted[0];
   const bool done = forEachRow(tiff, layout, [&](uint32_t y, uint32_t x, uint32_t count, uint16_t plane, const uint8_t* bytes) {
     uint8_t* line = FreeImage_GetScanLine(dib.get(), int(layout.height - 1 - y));  // bottom-up
+    if (asStored) {  // plain 8-bit grey, the commonest
+      std::memcpy(line + x, bytes, count);
+      return;
+    }
     for (uint32_t i = 0; i < count; ++i)
       for (unsigned s = 0; s < perPlane; ++s) {
         const unsigned sample = perPlane == 1 ? plane : s;

@@ -207,6 +207,10 @@ class PictureTest : public QObject {
                                    t.bits = 12, t.photometric = PHOTOMETRIC_MINISBLACK, t.colours = 1, t.sample = grey(12);
                                  })
                                  << quarters << QList<QRgb>{qRgb(255, 255, 255), qRgb(64, 64, 64), qRgb(0, 0, 0)};
+    QTest::newRow("8-bit grey") << make("8-bit grey", [&](pictures::Tiff& t) {
+                                  t.photometric = PHOTOMETRIC_MINISBLACK, t.colours = 1, t.sample = grey(8);
+                                })
+                                << quarters << QList<QRgb>{qRgb(255, 255, 255), qRgb(64, 64, 64), qRgb(0, 0, 0)};
     QTest::newRow("10-bit grey, 0 white, tiles")
         << make("10-bit grey", [&](pictures::Tiff& t) {
              t.bits = 10, t.photometric = PHOTOMETRIC_MINISWHITE, t.colours = 1, t.tiled = true, t.sample = grey(10);
