@@ -365,18 +365,18 @@ class TiffDecoder : public Decoder {
     Messages messages;
     const Tiff tiff = open(source, messages);
     const std::optional<Layout> layout = tiff ? layoutOf(tiff.get()) : std::nullopt;
-    if (!layout || layout->width > uint32_t(INT_MAX) || layout->height > uint32_t(INT_MAX)) return std::nullopt;
-    return QSize(int(layout->width), int(layout->height));
+    if (!layout) return std::nullopt;
+    // Beyond what a size holds is beyond the bound all the same.
+    return QSize(int(std::min<uint32_t>(layout->width, INT_MAX)), int(std::min<uint32_t>(layout->height, INT_MAX)));
   }
 
+  // The decode step has held probeSize()'s answer to the pixel bound.
   Result<DecodedPicture> decode(const DecodeRequest& request, std::optional<QSize>) const override {
     Messages messages;
     const Tiff tiff = open(request.source, messages);
     if (!tiff) return refused(messages);
     const std::optional<Layout> layout = layoutOf(tiff.get());
     if (!layout) return refused(messages, "no picture size");
-    const QSize size(int(std::min<uint32_t>(layout->width, INT_MAX)), int(std::min<uint32_t>(layout->height, INT_MAX)));
-    if (qint64(layout->width) * layout->height > MaxPicturePixels) return Failure{reasons::tooManyPixels(size)};
     // The metadata reader's profile first, as for every decoder.
     const QByteArray profile =
         colour::modelOf(request.iccProfile) != colour::Model::Other ? request.iccProfile : profileOf(tiff.get());

@@ -4,7 +4,7 @@
 
 #include "convert/Colour.h"
 #include "convert/ConvertPicture.h"
-#include "convert/Decode.h"
+#include "convert/Decoders.h"
 #include "convert/OutputFile.h"
 #include "convert/Pixels.h"
 #include "convert/Resample.h"
@@ -332,6 +332,25 @@ class PictureTest : public QObject {
     const ConvertResult result = convertPicture({baseline, baseline + ".salida", {}, QSize(64, 48), 512});
     QCOMPARE(result.outcome, ConvertResult::Outcome::NotRescaled);
     QCOMPARE(result.reason, "La imagen mide 60138 x 60138 píxeles: más de los 178.956.970 píxeles que se admiten.");
+
+    // A TIFF's comes from its header: one that claims 60000 x 50000 pixels
+    // over a few rows of data is refused before they are read.
+    const QString tiffPath = dir.filePath("enorme.tif");
+    QVERIFY(pictures::make(tiffPath, pictures::Tiff{}));
+    QFile tiff(tiffPath);
+    QVERIFY(tiff.open(QIODevice::ReadWrite));
+    QByteArray header = tiff.readAll();
+    for (auto [tag, value] : {std::pair{'\x00', 60000}, std::pair{'\x01', 50000}}) {  // ImageWidth, ImageLength
+      const qsizetype entry = header.indexOf(QByteArray(1, tag) + QByteArray("\x01\x03\x00\x01\x00\x00\x00", 7));
+      QVERIFY(entry > 0);
+      qToLittleEndian(quint16(value), header.data() + entry + 8);
+    }
+    tiff.seek(0);
+    tiff.write(header);
+    tiff.close();
+    QCOMPARE(tiffDecoder().probeSize(QFile::encodeName(tiffPath)), std::optional<QSize>(QSize(60000, 50000)));
+    QCOMPARE(rescalePicture(QFile::encodeName(tiffPath), QSize(64, 48)).reason(),
+             "La imagen mide 60000 x 50000 píxeles: más de los 178.956.970 píxeles que se admiten.");
 
     // A GIF tells its size only once decoded; then it is held to the same
     // bound, before anything more is allocated for it.
