@@ -203,19 +203,16 @@ class PictureTest : public QObject {
     auto grey = [](int bits) {
       return [bits](int x, int y, int) { return y >= 15 ? 0u : x < 20 ? (1u << bits) - 1 : 1u << (bits - 2); };
     };
+    const QList<QRgb> greys{qRgb(255, 255, 255), qRgb(64, 64, 64), qRgb(0, 0, 0)};
     QTest::newRow("12-bit grey") << make("12-bit grey", [&](pictures::Tiff& t) {
-                                   t.bits = 12, t.photometric = PHOTOMETRIC_MINISBLACK, t.colours = 1, t.sample = grey(12);
-                                 })
-                                 << quarters << QList<QRgb>{qRgb(255, 255, 255), qRgb(64, 64, 64), qRgb(0, 0, 0)};
+      t.bits = 12, t.photometric = PHOTOMETRIC_MINISBLACK, t.colours = 1, t.sample = grey(12);
+    }) << quarters << greys;
     QTest::newRow("8-bit grey") << make("8-bit grey", [&](pictures::Tiff& t) {
-                                  t.photometric = PHOTOMETRIC_MINISBLACK, t.colours = 1, t.sample = grey(8);
-                                })
-                                << quarters << QList<QRgb>{qRgb(255, 255, 255), qRgb(64, 64, 64), qRgb(0, 0, 0)};
-    QTest::newRow("10-bit grey, 0 white, tiles")
-        << make("10-bit grey", [&](pictures::Tiff& t) {
-             t.bits = 10, t.photometric = PHOTOMETRIC_MINISWHITE, t.colours = 1, t.tiled = true, t.sample = grey(10);
-           })
-        << quarters << QList<QRgb>{qRgb(0, 0, 0), qRgb(191, 191, 191), qRgb(255, 255, 255)};
+      t.photometric = PHOTOMETRIC_MINISBLACK, t.colours = 1, t.sample = grey(8);
+    }) << quarters << greys;
+    QTest::newRow("10-bit grey, 0 white, tiles") << make("10-bit grey", [&](pictures::Tiff& t) {
+      t.bits = 10, t.photometric = PHOTOMETRIC_MINISWHITE, t.colours = 1, t.tiled = true, t.sample = grey(10);
+    }) << quarters << QList<QRgb>{qRgb(0, 0, 0), qRgb(191, 191, 191), qRgb(255, 255, 255)};
     auto colour = [](int bits) {
       const quint32 full = (1u << bits) - 1, half = 1u << (bits - 1);
       return [=](int x, int y, int s) {
@@ -224,13 +221,19 @@ class PictureTest : public QObject {
       };
     };
     const QList<QRgb> straight{qRgb(255, 0, 0), qRgb(255, 255, 255), qRgb(254, 190, 126)};
-    QTest::newRow("10-bit colour, unassociated alpha")
-        << make("10-bit alpha", [&](pictures::Tiff& t) { t.bits = 10, t.extras = {EXTRASAMPLE_UNASSALPHA}, t.sample = colour(10); }) << quarters << straight;
-    QTest::newRow("8-bit colour, unassociated alpha")
-        << make("8-bit alpha", [&](pictures::Tiff& t) { t.extras = {EXTRASAMPLE_UNASSALPHA}, t.sample = colour(8); }) << quarters << straight;
-    QTest::newRow("8-bit colour, unspecified extra sample")
-        << make("8-bit extra", [&](pictures::Tiff& t) { t.extras = {EXTRASAMPLE_UNSPECIFIED}, t.sample = colour(8); }) << quarters
-        << QList<QRgb>{qRgb(255, 0, 0), qRgb(0, 255, 0), qRgb(255, 128, 0)};
+    const QList<QRgb> stored{qRgb(255, 0, 0), qRgb(0, 255, 0), qRgb(255, 128, 0)};
+    QTest::newRow("10-bit colour, unassociated alpha") << make("10-bit alpha", [&](pictures::Tiff& t) {
+      t.bits = 10, t.extras = {EXTRASAMPLE_UNASSALPHA}, t.sample = colour(10);
+    }) << quarters << straight;
+    QTest::newRow("8-bit colour, unassociated alpha") << make("8-bit alpha", [&](pictures::Tiff& t) {
+      t.extras = {EXTRASAMPLE_UNASSALPHA}, t.sample = colour(8);
+    }) << quarters << straight;
+    QTest::newRow("8-bit colour, unspecified extra sample") << make("8-bit extra", [&](pictures::Tiff& t) {
+      t.extras = {EXTRASAMPLE_UNSPECIFIED}, t.sample = colour(8);
+    }) << quarters << stored;
+    QTest::newRow("8-bit colour, turned half round") << make("8-bit turned", [&](pictures::Tiff& t) {
+      t.sample = colour(8), t.tags = [](TIFF* tiff) { TIFFSetField(tiff, TIFFTAG_ORIENTATION, ORIENTATION_BOTRIGHT); };
+    }) << quarters << stored;
   }
   void tiffsReadAsTheirTagsSay() {
     QFETCH(QString, file);
