@@ -38,6 +38,9 @@ bool isPalettePng(const QByteArray& source) {
 std::vector<const Decoder*> decodersFor(const QByteArray& source) {
   std::vector<const Decoder*> decoders;
   const FREE_IMAGE_FORMAT fif = freeimage::GetFileType(source, 0);
+  // The image library reads some TIFFs wrongly and is brought down by
+  // others; it stays for the samples libtiff's reading leaves to it.
+  if (fif == FIF_TIFF) decoders.push_back(&tiffDecoder());
   if (fif != FIF_UNKNOWN) decoders.push_back(&freeImageDecoder());
   if (qtReads(source)) decoders.insert(fif == FIF_PNG && isPalettePng(source) ? decoders.begin() : decoders.end(), &qtDecoder());
   return decoders;

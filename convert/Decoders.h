@@ -8,3 +8,5 @@
 const Decoder& freeImageDecoder();
 // Qt's image readers (and their plugins): BMP, GIF, PNG, JPEG, TIFF, WebP...
 const Decoder& qtDecoder();
+// libtiff, for TIFFs: first for them, the image library behind it.
+const Decoder& tiffDecoder();

@@ -281,6 +281,32 @@ class BatchRunTest : public QObject {
                                     "progreso 2 100.0", "fin 2 de 3"}));
   }
 
+  // Colour TIFFs as Photoshop on a Mac saves them, big-endian, with EXIF,
+  // IPTC and Photoshop's own block, convert with their colours: the image
+  // library wrecks its heap on such an IPTC block.
+  void photoshopTiffsConvert() {
+    Batch b;
+    const QByteArray iptc("\x1c\x02\x00\x00\x02\x00\x04\x1c\x02\x78\x00\x05Playa\x00\x00\x00", 20);
+    const QByteArray photoshop("8BIM\x04\x04\x00\x00\x00\x00\x00\x00", 12);
+    pictures::Tiff tiff;
+    tiff.size = QSize(64, 48);
+    tiff.bigEndian = true;
+    tiff.sample = [](int, int, int s) { return s == 0 ? 200u : 40u; };
+    tiff.tags = [&](TIFF* t) {
+      TIFFSetField(t, TIFFTAG_RICHTIFFIPTC, uint32_t(iptc.size()), iptc.constData());
+      TIFFSetField(t, TIFFTAG_PHOTOSHOP, uint32_t(photoshop.size()), photoshop.constData());
+    };
+    tiff.exif = [](TIFF* t) { TIFFSetField(t, EXIFTAG_EXPOSURETIME, 0.01); };
+    const QString path = QDir(b.sources.path()).filePath("photoshop.tif");
+    QVERIFY(pictures::make(path, tiff));
+    b.queue.append(QFile::encodeName(path));
+    b.run();
+    QVERIFY2(b.events == (QStringList{"progreso 0 100.0", "fin 1 de 1"}), qPrintable(b.events.join('\n')));
+    const QRgb shown = pictures::pixel(b.output("photoshop.tif"), 80, 60);
+    QVERIFY2(qAbs(qRed(shown) - 200) < 8 && qAbs(qGreen(shown) - 40) < 8 && qAbs(qBlue(shown) - 40) < 8,
+             qPrintable(QColor(shown).name()));
+  }
+
   // A format that tells its size only once decoded (GIF) is given time by
   // its size in bytes: with next to no base time, a GIF of a few hundred
   // kilobytes still converts.

@@ -2,7 +2,9 @@
 // 24-bit colour at the preset's size, the resampler held to within a level
 // of the library's bytes, transparency over white, oversized pictures refused unread.
 
+#include "convert/Colour.h"
 #include "convert/ConvertPicture.h"
+#include "convert/Decoders.h"
 #include "convert/OutputFile.h"
 #include "convert/Pixels.h"
 #include "convert/Resample.h"
@@ -278,6 +280,89 @@ class PictureTest : public QObject {
     }
   }
 
+  // TIFFs are read as their tags say: CMYK without a profile through the
+  // plain conversion, extra samples as transparency only where they are
+  // named so (already multiplied into the colours or not), grey of any
+  // depth widened, tiles and planes of every layout, rows as stored. Each
+  // is checked as the conversion sees it before rescaling, decoded by the
+  // first decoder for it; it then converts whole.
+  void tiffsReadAsTheirTagsSay_data() {
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QList<QPoint>>("at");
+    QTest::addColumn<QList<QRgb>>("shown");
+    const QString samples = QStringLiteral(DIMENZO_TESTDATA "/tiff/");
+    QTest::newRow("tiled jpeg cmyk") << samples + "tiff_tiled_cmyk_jpeg.tif" << QList<QPoint>{{10, 2}, {90, 90}}
+                                     << QList<QRgb>{qRgb(255, 13, 25), qRgb(1, 4, 4)};
+    const QList<QPoint> alphaAt{{30, 30}, {60, 10}};
+    const QList<QRgb> overWhite{qRgb(232, 210, 202), qRgb(185, 183, 183)};
+    QTest::newRow("16-bit associated alpha") << samples + "tiff_16bit_RGBa.tiff" << alphaAt << overWhite;
+    QTest::newRow("planar tiles, associated alpha") << samples + "tiff_tiled_planar_16bit_RGBa.tiff" << alphaAt << overWhite;
+
+    // Made here: top left full, top right a quarter, bottom nothing; in
+    // colour, top left opaque red, top right transparent green, bottom
+    // orange half transparent.
+    auto make = [&](const char* tag, const std::function<void(pictures::Tiff&)>& describe) {
+      const QString path = dir.filePath(QString(tag).replace(' ', '-') + ".tif");
+      pictures::Tiff tiff;
+      describe(tiff);
+      if (!pictures::make(path, tiff)) qWarning("could not make %s", tag);
+      return path;
+    };
+    const QList<QPoint> quarters{{5, 5}, {30, 5}, {5, 25}};
+    auto grey = [](int bits) {
+      return [bits](int x, int y, int) { return y >= 15 ? 0u : x < 20 ? (1u << bits) - 1 : 1u << (bits - 2); };
+    };
+    const QList<QRgb> greys{qRgb(255, 255, 255), qRgb(64, 64, 64), qRgb(0, 0, 0)};
+    QTest::newRow("12-bit grey") << make("12-bit grey", [&](pictures::Tiff& t) {
+      t.bits = 12, t.photometric = PHOTOMETRIC_MINISBLACK, t.colours = 1, t.sample = grey(12);
+    }) << quarters << greys;
+    QTest::newRow("8-bit grey") << make("8-bit grey", [&](pictures::Tiff& t) {
+      t.photometric = PHOTOMETRIC_MINISBLACK, t.colours = 1, t.sample = grey(8);
+    }) << quarters << greys;
+    QTest::newRow("10-bit grey, 0 white, tiles") << make("10-bit grey", [&](pictures::Tiff& t) {
+      t.bits = 10, t.photometric = PHOTOMETRIC_MINISWHITE, t.colours = 1, t.tiled = true, t.sample = grey(10);
+    }) << quarters << QList<QRgb>{qRgb(0, 0, 0), qRgb(191, 191, 191), qRgb(255, 255, 255)};
+    auto colour = [](int bits) {
+      const quint32 full = (1u << bits) - 1, half = 1u << (bits - 1);
+      return [=](int x, int y, int s) {
+        const std::array<quint32, 4> red{full, 0, 0, full}, green{0, full, 0, 0}, orange{full, half, 0, half};
+        return (y >= 15 ? orange : x < 20 ? red : green)[size_t(s)];
+      };
+    };
+    const QList<QRgb> straight{qRgb(255, 0, 0), qRgb(255, 255, 255), qRgb(254, 190, 126)};
+    const QList<QRgb> stored{qRgb(255, 0, 0), qRgb(0, 255, 0), qRgb(255, 128, 0)};
+    QTest::newRow("10-bit colour, unassociated alpha") << make("10-bit alpha", [&](pictures::Tiff& t) {
+      t.bits = 10, t.extras = {EXTRASAMPLE_UNASSALPHA}, t.sample = colour(10);
+    }) << quarters << straight;
+    QTest::newRow("8-bit colour, unassociated alpha") << make("8-bit alpha", [&](pictures::Tiff& t) {
+      t.extras = {EXTRASAMPLE_UNASSALPHA}, t.sample = colour(8);
+    }) << quarters << straight;
+    QTest::newRow("8-bit colour, unspecified extra sample") << make("8-bit extra", [&](pictures::Tiff& t) {
+      t.extras = {EXTRASAMPLE_UNSPECIFIED}, t.sample = colour(8);
+    }) << quarters << stored;
+    QTest::newRow("8-bit colour, turned half round") << make("8-bit turned", [&](pictures::Tiff& t) {
+      t.sample = colour(8), t.tags = [](TIFF* tiff) { TIFFSetField(tiff, TIFFTAG_ORIENTATION, ORIENTATION_BOTRIGHT); };
+    }) << quarters << stored;
+  }
+  void tiffsReadAsTheirTagsSay() {
+    QFETCH(QString, file);
+    QFETCH(QList<QPoint>, at);
+    QFETCH(QList<QRgb>, shown);
+    Result<DecodedPicture> decoded = decodePicture({QFile::encodeName(file), QSize(160, 120), true, {}, {}});
+    QVERIFY2(decoded, qPrintable(decoded.reason()));
+    const freeimage::Bitmap pixels = decoded->cmyk ? colour::cmykToSrgb(decoded->pixels.get(), decoded->iccProfile)
+                                                   : freeimage::ToRgb24(decoded->pixels.get(), decoded->fourth);
+    QVERIFY(pixels);
+    for (qsizetype i = 0; i < at.size(); ++i) {
+      const QRgb got = pictures::pixel(pixels.get(), at[i].x(), at[i].y()), want = shown[i];
+      const int off = std::max({std::abs(qRed(got) - qRed(want)), std::abs(qGreen(got) - qGreen(want)),
+                                std::abs(qBlue(got) - qBlue(want))});
+      QVERIFY2(off <= 3, qPrintable(QString("at %1,%2: %3 for %4").arg(at[i].x()).arg(at[i].y())
+                                        .arg(QColor(got).name(), QColor(want).name())));
+    }
+    QVERIFY(convert(file).get());
+  }
+
   // BMPs the library cannot read are read by Qt and go on as any picture.
   void everyBmpConverts_data() {
     QTest::addColumn<QByteArray>("file");
@@ -401,6 +486,25 @@ class PictureTest : public QObject {
     const ConvertResult result = convertPicture({baseline, baseline + ".salida", {}, QSize(64, 48), 512});
     QCOMPARE(result.outcome, ConvertResult::Outcome::NotRescaled);
     QCOMPARE(result.reason, "La imagen mide 60138 x 60138 píxeles: más de los 178.956.970 píxeles que se admiten.");
+
+    // A TIFF's comes from its header: one that claims 60000 x 50000 pixels
+    // over a few rows of data is refused before they are read.
+    const QString tiffPath = dir.filePath("enorme.tif");
+    QVERIFY(pictures::make(tiffPath, pictures::Tiff{}));
+    QFile tiff(tiffPath);
+    QVERIFY(tiff.open(QIODevice::ReadWrite));
+    QByteArray header = tiff.readAll();
+    for (auto [tag, value] : {std::pair{'\x00', 60000}, std::pair{'\x01', 50000}}) {  // ImageWidth, ImageLength
+      const qsizetype entry = header.indexOf(QByteArray(1, tag) + QByteArray("\x01\x03\x00\x01\x00\x00\x00", 7));
+      QVERIFY(entry > 0);
+      qToLittleEndian(quint16(value), header.data() + entry + 8);
+    }
+    tiff.seek(0);
+    tiff.write(header);
+    tiff.close();
+    QCOMPARE(tiffDecoder().probeSize(QFile::encodeName(tiffPath)), std::optional<QSize>(QSize(60000, 50000)));
+    QCOMPARE(rescalePicture(QFile::encodeName(tiffPath), QSize(64, 48)).reason(),
+             "La imagen mide 60000 x 50000 píxeles: más de los 178.956.970 píxeles que se admiten.");
 
     // A GIF tells its size only once decoded; then it is held to the same
     // bound, before anything more is allocated for it.

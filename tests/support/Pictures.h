@@ -7,6 +7,11 @@
 #include <QSize>
 #include <QString>
 
+#include <tiffio.h>
+
+#include <functional>
+#include <vector>
+
 // Pictures made on the spot for the tests.
 namespace pictures {
 
@@ -23,6 +28,25 @@ enum class Kind {
 freeimage::Bitmap make(QSize size, Kind kind = Kind::Rgb24);
 // Writes a picture of the given size, kind and format; false if the library refused.
 bool make(const QString& path, QSize size, FREE_IMAGE_FORMAT format = FIF_PNG, Kind kind = Kind::Rgb24);
+
+// A TIFF as other programs write them, through libtiff: any depth up to 16
+// bits, samples interleaved, in strips or 16x16 tiles.
+struct Tiff {
+  QSize size{40, 30};
+  int bits = 8;
+  int photometric = PHOTOMETRIC_RGB;
+  int colours = 3;
+  std::vector<uint16_t> extras;  // what each extra sample is, as ExtraSamples says
+  bool tiled = false;
+  bool bigEndian = false;
+  // Each stored sample, by column, row from the top and sample.
+  std::function<quint32(int x, int y, int sample)> sample = [](int, int, int) { return 0u; };
+  // More tags, set before the pixels go in.
+  std::function<void(TIFF*)> tags = [](TIFF*) {};
+  // An EXIF directory, filled here, is written after the picture's.
+  std::function<void(TIFF*)> exif;
+};
+bool make(const QString& path, const Tiff& tiff);
 
 // The colour at one pixel, x from the left and y from the top.
 QRgb pixel(FIBITMAP* dib, int x, int y);
