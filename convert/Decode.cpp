@@ -26,7 +26,9 @@ bool qtReads(const QByteArray& source) {
 
 std::vector<const Decoder*> decodersFor(const QByteArray& source) {
   std::vector<const Decoder*> decoders;
-  if (freeimage::GetFileType(source, 0) != FIF_UNKNOWN) decoders.push_back(&freeImageDecoder());
+  const FREE_IMAGE_FORMAT fif = freeimage::GetFileType(source, 0);
+  if (fif == FIF_BMP) decoders.push_back(&pixbufDecoder());
+  if (fif != FIF_UNKNOWN) decoders.push_back(&freeImageDecoder());
   if (qtReads(source)) decoders.push_back(&qtDecoder());
   return decoders;
 }

@@ -8,3 +8,5 @@
 const Decoder& freeImageDecoder();
 // Qt's image readers (and their plugins): BMP, GIF, PNG, JPEG, TIFF, WebP...
 const Decoder& qtDecoder();
+// gdk-pixbuf's reader, for BMP: every header and bit-field variant.
+const Decoder& pixbufDecoder();

@@ -1,0 +1,176 @@
+// gdk-pixbuf's BMP reader as a decoder: of the libraries at hand the one
+// that reads the most of the format's variants as their files say (bit
+// fields of any width, every Windows header, pixels that an RLE stream
+// skips left transparent). What it still refuses or misreads is brought to
+// a form it reads before it sees the file, or mended after.
+
+// Before any of Qt's headers, whose "signals" keyword GLib uses as a name.
+#include <gdk-pixbuf/gdk-pixbuf.h>
+
+#include "convert/BmpHeader.h"
+#include "convert/Decoders.h"
+
+#include <QtEndian>
+
+#include <array>
+#include <bit>
+#include <cstring>
+#include <memory>
+
+namespace {
+
+using freeimage::Bitmap;
+
+struct GObjectUnref {
+  void operator()(gpointer object) const noexcept { g_object_unref(object); }
+};
+using Loader = std::unique_ptr<GdkPixbufLoader, GObjectUnref>;
+struct ErrorFree {
+  void operator()(GError* error) const noexcept { g_error_free(error); }
+};
+
+Failure refused(GError* error = nullptr) {
+  const std::unique_ptr<GError, ErrorFree> owned(error);
+  return Failure{reasons::damaged(error ? QStringLiteral("gdk-pixbuf: %1").arg(QString::fromUtf8(error->message)) : QString())};
+}
+
+bool isRle(const bmp::Header& header) {
+  return header.compression == bmp::Rle8 || header.compression == bmp::Rle4;
+}
+
+// The file's headers as the reader takes them; the pixels and everything
+// after the headers are left as they are. Empty when no form it reads
+// holds this file.
+QByteArray readableHeaders(const QByteArray& bytes, const bmp::Header& header) {
+  const int infoEnd = 14 + int(header.infoSize);
+  if (bytes.size() < infoEnd) return {};
+  QByteArray headers = bytes.left(infoEnd);
+  char* info = headers.data() + 14;
+  if (header.os2Second()) {
+    // Huffman-coded and 24-bit RLE pixels, which no reader here decodes.
+    if (header.compression == 3 || header.compression == 4 || header.dataOffset < uint32_t(infoEnd)) return {};
+    // The same fields under a Windows header of 40 bytes, those it lacks
+    // zero; its palette entries already have Windows' four bytes.
+    QByteArray windows = headers.left(14) + headers.mid(14, 40).leftJustified(40, '\0', true);
+    qToLittleEndian(uint32_t(40), windows.data() + 14);
+    qToLittleEndian(header.dataOffset + 40 - header.infoSize, windows.data() + 10);
+    return windows;
+  }
+  // Run-length coding is only defined bottom-up. Read as if it were, the
+  // rows come out upside down, which decoding turns back.
+  if (header.height < 0 && isRle(header)) qToLittleEndian(-header.height, info + 8);
+  // An alpha mask in a header that holds one makes transparency of the
+  // fourth byte even without bit fields, where the reader would drop it;
+  // the colour masks of such pixels are the standard ones.
+  if (header.compression == bmp::Rgb && header.bitsPerPixel == 32 && header.namesAlpha()) {
+    qToLittleEndian(uint32_t(bmp::BitFields), info + 16);
+    const uint32_t masks[3] = {0x00FF0000, 0x0000FF00, 0x000000FF};
+    for (int i = 0; i < 3; ++i) qToLittleEndian(masks[i], info + 40 + 4 * i);
+  }
+  return headers;
+}
+
+// Pixels the file never sets (an RLE stream that skips or ends early, a
+// file cut short) are white or transparent, not what memory held.
+void onAreaPrepared(GdkPixbufLoader* loader, gpointer) {
+  GdkPixbuf* pixbuf = gdk_pixbuf_loader_get_pixbuf(loader);
+  gdk_pixbuf_fill(pixbuf, gdk_pixbuf_get_has_alpha(pixbuf) ? 0xFFFFFF00 : 0xFFFFFFFF);
+}
+
+// The reader widens a channel of fewer than 4 bits by shifting it to the
+// top of the byte, so that a 2-3-1 white comes out grey: its levels are
+// spread over the whole range again. Wider channels it widens right.
+std::array<std::array<uint8_t, 256>, 4> channelLevels(const bmp::Header& header, bool& needed) {
+  std::array<std::array<uint8_t, 256>, 4> levels{};
+  needed = false;
+  for (size_t c = 0; c < 4; ++c) {
+    const int bits = header.compression == bmp::BitFields ? std::popcount(header.masks[c]) : 0;
+    for (int v = 0; v < 256; ++v)
+      levels[c][size_t(v)] = bits >= 1 && bits <= 3 ? uint8_t((v >> (8 - bits)) * 255 / ((1 << bits) - 1)) : uint8_t(v);
+    needed = needed || (bits >= 1 && bits <= 3);
+  }
+  return levels;
+}
+
+// The reader's RGB(A) rows, top-down, as the library's BGR(A) ones,
+// bottom-up; rows already upside down stay in their order.
+Bitmap toBitmap(GdkPixbuf* pixbuf, bool upsideDown, const bmp::Header& header) {
+  const int width = gdk_pixbuf_get_width(pixbuf), height = gdk_pixbuf_get_height(pixbuf);
+  const int channels = gdk_pixbuf_get_n_channels(pixbuf), stride = gdk_pixbuf_get_rowstride(pixbuf);
+  if (gdk_pixbuf_get_bits_per_sample(pixbuf) != 8 || (channels != 3 && channels != 4)) return nullptr;
+  Bitmap dib(FreeImage_Allocate(width, height, 8 * channels, FI_RGBA_RED_MASK, FI_RGBA_GREEN_MASK, FI_RGBA_BLUE_MASK));
+  if (!dib) return nullptr;
+  bool mend = false;
+  const auto levels = channelLevels(header, mend);
+  const guchar* pixels = gdk_pixbuf_read_pixels(pixbuf);
+  for (int y = 0; y < height; ++y) {
+    const guchar* src = pixels + size_t(y) * size_t(stride);
+    BYTE* dst = FreeImage_GetScanLine(dib.get(), upsideDown ? y : height - 1 - y);
+    for (int x = 0; x < width; ++x, src += channels, dst += channels) {
+      dst[FI_RGBA_RED] = levels[0][src[0]];
+      dst[FI_RGBA_GREEN] = levels[1][src[1]];
+      dst[FI_RGBA_BLUE] = levels[2][src[2]];
+      if (channels == 4) dst[FI_RGBA_ALPHA] = levels[3][src[3]];
+    }
+  }
+  return dib;
+}
+
+class PixbufDecoder : public Decoder {
+ public:
+  std::optional<QSize> probeSize(const QByteArray& source) const override {
+    QFile in;
+    if (!freeimage::OpenFile(in, source)) return std::nullopt;
+    const std::optional<bmp::Header> header = bmp::parse(in.read(bmp::HeaderBytes));
+    return header ? std::optional<QSize>(header->size()) : std::nullopt;
+  }
+
+  Result<DecodedPicture> decode(const DecodeRequest& request, std::optional<QSize> size) const override {
+    QFile in;
+    if (!size || !freeimage::OpenFile(in, request.source)) return refused();
+    const QByteArray first = in.read(bmp::HeaderBytes);
+    const std::optional<bmp::Header> header = bmp::parse(first);
+    if (!header || header->size() != *size) return refused();
+    const QByteArray headers = readableHeaders(first, *header);
+    if (headers.isEmpty() || !in.seek(14 + qint64(header->infoSize))) return refused();
+
+    GError* error = nullptr;
+    const Loader loader(gdk_pixbuf_loader_new_with_type("bmp", &error));
+    if (!loader) return refused(error);
+    g_signal_connect(loader.get(), "area-prepared", G_CALLBACK(onAreaPrepared), nullptr);
+    bool fed = gdk_pixbuf_loader_write(loader.get(), reinterpret_cast<const guchar*>(headers.constData()),
+                                       gsize(headers.size()), &error);
+    QByteArray chunk;
+    while (fed && !(chunk = in.read(1 << 20)).isEmpty())
+      fed = gdk_pixbuf_loader_write(loader.get(), reinterpret_cast<const guchar*>(chunk.constData()), gsize(chunk.size()),
+                                    &error);
+    // Closed in any case: a loader left open complains when it goes.
+    GError* closing = nullptr;
+    const bool closed = gdk_pixbuf_loader_close(loader.get(), fed ? &closing : nullptr);
+    if (!fed) return refused(error);
+    if (!closed) return refused(closing);
+    GdkPixbuf* pixbuf = gdk_pixbuf_loader_get_pixbuf(loader.get());
+    if (!pixbuf || gdk_pixbuf_get_width(pixbuf) != size->width() || gdk_pixbuf_get_height(pixbuf) != size->height())
+      return refused();
+
+    DecodedPicture decoded;
+    decoded.pixels = toBitmap(pixbuf, header->height < 0 && isRle(*header), *header);
+    if (!decoded.pixels) return refused();
+    // Transparent where a run-length stream sets nothing; elsewhere the
+    // fourth byte is transparency only by the file's word, and alpha that
+    // is 0 everywhere is a file that keeps none, shown opaque as browsers
+    // show it.
+    if (gdk_pixbuf_get_has_alpha(pixbuf) && !isRle(*header) &&
+        (!header->namesAlpha() || freeimage::AlphaIsZeroEverywhere(decoded.pixels.get())))
+      decoded.fourth = DecodedPicture::Fourth::Padding;
+    decoded.iccProfile = request.iccProfile;
+    return decoded;
+  }
+};
+
+}  // namespace
+
+const Decoder& pixbufDecoder() {
+  static const PixbufDecoder decoder;
+  return decoder;
+}
