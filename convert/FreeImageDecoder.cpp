@@ -3,6 +3,7 @@
 
 #include "convert/Colour.h"
 #include "convert/Decoders.h"
+#include "convert/FourthChannel.h"
 
 #include <algorithm>
 
@@ -46,7 +47,9 @@ class FreeImageDecoder : public Decoder {
     const int loadFlags = header && request.reducedDecode && fif == FIF_JPEG ? jpegScaleFlags(*header, request.target) : 0;
     // CMYK pixels are taken as they are, to go through their own profile.
     const int cmyk = fif == FIF_JPEG ? JPEG_CMYK : fif == FIF_TIFF ? TIFF_CMYK : 0;
-    Bitmap loaded = freeimage::Load(fif, source, loadFlags | cmyk);
+    // An icon's AND mask is its transparency, at any depth.
+    const int iconMask = fif == FIF_ICO ? ICO_MAKEALPHA : 0;
+    Bitmap loaded = freeimage::Load(fif, source, loadFlags | cmyk | iconMask);
     if (loaded && loadFlags != 0 &&
         (int(FreeImage_GetWidth(loaded.get())) < 2 * request.target.width() ||
          int(FreeImage_GetHeight(loaded.get())) < 2 * request.target.height()))
@@ -68,6 +71,7 @@ class FreeImageDecoder : public Decoder {
         if (!loaded) return damaged();
       }
     }
+    if (const auto fourth = freeimage::SettleFourthChannel(fif, source, loaded.get())) decoded.fourth = *fourth;
     decoded.pixels = std::move(loaded);
     return decoded;
   }

@@ -38,24 +38,28 @@ bool isRle(const bmp::Header& header) {
   return header.compression == bmp::Rle8 || header.compression == bmp::Rle4;
 }
 
-// The file's headers as the reader takes them; the pixels and everything
-// after the headers are left as they are. Empty when no form it reads
-// holds this file.
-QByteArray readableHeaders(const QByteArray& bytes, const bmp::Header& header) {
-  const int infoEnd = 14 + int(header.infoSize);
-  if (bytes.size() < infoEnd) return {};
-  QByteArray headers = bytes.left(infoEnd);
-  char* info = headers.data() + 14;
+// What the reader takes before the pixels, in the layout it expects: the
+// headers, the colour masks that follow a 40-byte one, the palette, and
+// the pixels right after them. It takes no notice of where the file says
+// its pixels start, nor of a palette before pixels of more than 8 bits.
+struct Start {
+  QByteArray bytes;
+  qint64 pixelsAt = 0;
+};
+
+std::optional<Start> readableStart(QFile& in, const QByteArray& first, const bmp::Header& header) {
+  const qint64 infoEnd = 14 + qint64(header.infoSize);
+  if (first.size() < infoEnd) return std::nullopt;
+  Start start{first.left(infoEnd)};
   if (header.os2Second()) {
     // Huffman-coded and 24-bit RLE pixels, which no reader here decodes.
-    if (header.compression == 3 || header.compression == 4 || header.dataOffset < uint32_t(infoEnd)) return {};
+    if (header.compression == 3 || header.compression == 4) return std::nullopt;
     // The same fields under a Windows header of 40 bytes, those it lacks
     // zero; its palette entries already have Windows' four bytes.
-    QByteArray windows = headers.left(14) + headers.mid(14, 40).leftJustified(40, '\0', true);
-    qToLittleEndian(uint32_t(40), windows.data() + 14);
-    qToLittleEndian(header.dataOffset + 40 - header.infoSize, windows.data() + 10);
-    return windows;
+    start.bytes = start.bytes.left(14) + start.bytes.mid(14, 40).leftJustified(40, '\0', true);
+    qToLittleEndian(uint32_t(40), start.bytes.data() + 14);
   }
+  char* info = start.bytes.data() + 14;
   // Run-length coding is only defined bottom-up. Read as if it were, the
   // rows come out upside down, which decoding turns back.
   if (header.height < 0 && isRle(header)) qToLittleEndian(-header.height, info + 8);
@@ -67,7 +71,20 @@ QByteArray readableHeaders(const QByteArray& bytes, const bmp::Header& header) {
     const uint32_t masks[3] = {0x00FF0000, 0x0000FF00, 0x000000FF};
     for (int i = 0; i < 3; ++i) qToLittleEndian(masks[i], info + 40 + 4 * i);
   }
-  return headers;
+  qint64 tables = header.infoSize == 40 && header.compression == bmp::BitFields ? 12 : 0;
+  if (header.bitsPerPixel <= 8) {
+    // A palette longer than the pixels can index holds nothing they show.
+    const uint32_t most = 1u << header.bitsPerPixel;
+    const uint32_t colours = header.coloursUsed != 0 && header.coloursUsed < most ? header.coloursUsed : most;
+    if (header.infoSize >= 36) qToLittleEndian(colours, info + 32);
+    tables += qint64(colours) * (header.infoSize == 12 ? 3 : 4);
+  }
+  if (!in.seek(infoEnd)) return std::nullopt;
+  start.bytes += in.read(tables);
+  qToLittleEndian(uint32_t(start.bytes.size()), start.bytes.data() + 10);
+  // Where the file says, unless that is inside what comes before or past its end.
+  start.pixelsAt = header.dataOffset >= infoEnd + tables && header.dataOffset < in.size() ? header.dataOffset : infoEnd + tables;
+  return start;
 }
 
 // Pixels the file never sets (an RLE stream that skips or ends early, a
@@ -131,15 +148,15 @@ class PixbufDecoder : public Decoder {
     const QByteArray first = in.read(bmp::HeaderBytes);
     const std::optional<bmp::Header> header = bmp::parse(first);
     if (!header || header->size() != *size) return refused();
-    const QByteArray headers = readableHeaders(first, *header);
-    if (headers.isEmpty() || !in.seek(14 + qint64(header->infoSize))) return refused();
+    const std::optional<Start> start = readableStart(in, first, *header);
+    if (!start || !in.seek(start->pixelsAt)) return refused();
 
     GError* error = nullptr;
     const Loader loader(gdk_pixbuf_loader_new_with_type("bmp", &error));
     if (!loader) return refused(error);
     g_signal_connect(loader.get(), "area-prepared", G_CALLBACK(onAreaPrepared), nullptr);
-    bool fed = gdk_pixbuf_loader_write(loader.get(), reinterpret_cast<const guchar*>(headers.constData()),
-                                       gsize(headers.size()), &error);
+    bool fed = gdk_pixbuf_loader_write(loader.get(), reinterpret_cast<const guchar*>(start->bytes.constData()),
+                                       gsize(start->bytes.size()), &error);
     QByteArray chunk;
     while (fed && !(chunk = in.read(1 << 20)).isEmpty())
       fed = gdk_pixbuf_loader_write(loader.get(), reinterpret_cast<const guchar*>(chunk.constData()), gsize(chunk.size()),
