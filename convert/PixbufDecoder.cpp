@@ -12,6 +12,7 @@
 
 #include <QtEndian>
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstring>
@@ -71,19 +72,25 @@ std::optional<Start> readableStart(QFile& in, const QByteArray& first, const bmp
     const uint32_t masks[3] = {0x00FF0000, 0x0000FF00, 0x000000FF};
     for (int i = 0; i < 3; ++i) qToLittleEndian(masks[i], info + 40 + 4 * i);
   }
-  qint64 tables = header.infoSize == 40 && header.compression == bmp::BitFields ? 12 : 0;
+  const qint64 masks = header.infoSize == 40 && header.compression == bmp::BitFields ? 12 : 0;
+  qint64 palette = 0;
   if (header.bitsPerPixel <= 8) {
     // A palette longer than the pixels can index holds nothing they show.
     const uint32_t most = 1u << header.bitsPerPixel;
     const uint32_t colours = header.coloursUsed != 0 && header.coloursUsed < most ? header.coloursUsed : most;
-    if (header.infoSize >= 36) qToLittleEndian(colours, info + 32);
-    tables += qint64(colours) * (header.infoSize == 12 ? 3 : 4);
+    if (start.bytes.size() >= 14 + 40) qToLittleEndian(colours, info + 32);
+    palette = qint64(colours) * (header.infoSize == 12 ? 3 : 4);
   }
+  // Where the file says the pixels start, unless that is inside its
+  // headers or past its end; a palette cut short by it ends in black.
+  const bool toldStart = header.dataOffset >= infoEnd + masks && header.dataOffset < in.size();
+  const qint64 paletteInFile = toldStart ? std::min(palette, header.dataOffset - infoEnd - masks) : palette;
   if (!in.seek(infoEnd)) return std::nullopt;
-  start.bytes += in.read(tables);
+  QByteArray tables = in.read(masks + paletteInFile);
+  tables.append(masks + palette - tables.size(), '\0');
+  start.bytes += tables;
   qToLittleEndian(uint32_t(start.bytes.size()), start.bytes.data() + 10);
-  // Where the file says, unless that is inside what comes before or past its end.
-  start.pixelsAt = header.dataOffset >= infoEnd + tables && header.dataOffset < in.size() ? header.dataOffset : infoEnd + tables;
+  start.pixelsAt = toldStart ? header.dataOffset : infoEnd + masks + palette;
   return start;
 }
 
