@@ -46,6 +46,9 @@ bool isRle(const bmp::Header& header) {
 struct Start {
   QByteArray bytes;
   qint64 pixelsAt = 0;
+  // Red, green, blue and alpha as the reader takes them from the pixels;
+  // none for pixels that are not bit fields.
+  std::array<uint32_t, 4> masks{};
 };
 
 std::optional<Start> readableStart(QFile& in, const QByteArray& first, const bmp::Header& header) {
@@ -67,10 +70,12 @@ std::optional<Start> readableStart(QFile& in, const QByteArray& first, const bmp
   // An alpha mask in a header that holds one makes transparency of the
   // fourth byte even without bit fields, where the reader would drop it;
   // the colour masks of such pixels are the standard ones.
-  if (header.compression == bmp::Rgb && header.bitsPerPixel == 32 && header.namesAlpha()) {
+  if (header.compression == bmp::BitFields) start.masks = header.masks;
+  if (header.compression == bmp::Rgb && (header.bitsPerPixel == 32 || header.bitsPerPixel == 16) && header.namesAlpha()) {
     qToLittleEndian(uint32_t(bmp::BitFields), info + 16);
-    const uint32_t masks[3] = {0x00FF0000, 0x0000FF00, 0x000000FF};
-    for (int i = 0; i < 3; ++i) qToLittleEndian(masks[i], info + 40 + 4 * i);
+    start.masks = header.bitsPerPixel == 32 ? std::array<uint32_t, 4>{0x00FF0000, 0x0000FF00, 0x000000FF, header.masks[3]}
+                                            : std::array<uint32_t, 4>{0x7C00, 0x03E0, 0x001F, header.masks[3]};
+    for (int i = 0; i < 3; ++i) qToLittleEndian(start.masks[size_t(i)], info + 40 + 4 * i);
   }
   const qint64 masks = header.infoSize == 40 && header.compression == bmp::BitFields ? 12 : 0;
   qint64 palette = 0;
@@ -104,37 +109,67 @@ void onAreaPrepared(GdkPixbufLoader* loader, gpointer) {
 // The reader widens a channel of fewer than 4 bits by shifting it to the
 // top of the byte, so that a 2-3-1 white comes out grey: its levels are
 // spread over the whole range again. Wider channels it widens right.
-std::array<std::array<uint8_t, 256>, 4> channelLevels(const bmp::Header& header, bool& needed) {
-  std::array<std::array<uint8_t, 256>, 4> levels{};
-  needed = false;
+using Levels = std::array<std::array<uint8_t, 256>, 4>;
+Levels channelLevels(const std::array<uint32_t, 4>& masks) {
+  Levels levels{};
   for (size_t c = 0; c < 4; ++c) {
-    const int bits = header.compression == bmp::BitFields ? std::popcount(header.masks[c]) : 0;
+    const int bits = std::popcount(masks[c]);
     for (int v = 0; v < 256; ++v)
       levels[c][size_t(v)] = bits >= 1 && bits <= 3 ? uint8_t((v >> (8 - bits)) * 255 / ((1 << bits) - 1)) : uint8_t(v);
-    needed = needed || (bits >= 1 && bits <= 3);
   }
   return levels;
 }
 
+using Pixbuf = std::unique_ptr<GdkPixbuf, GObjectUnref>;
+
+// The reader's picture of what `start` and the file from its pixels on hold.
+Result<Pixbuf> load(QFile& in, const Start& start, QSize size) {
+  if (!in.seek(start.pixelsAt)) return refused();
+  GError* error = nullptr;
+  const Loader loader(gdk_pixbuf_loader_new_with_type("bmp", &error));
+  if (!loader) return refused(error);
+  g_signal_connect(loader.get(), "area-prepared", G_CALLBACK(onAreaPrepared), nullptr);
+  bool fed = gdk_pixbuf_loader_write(loader.get(), reinterpret_cast<const guchar*>(start.bytes.constData()),
+                                     gsize(start.bytes.size()), &error);
+  QByteArray chunk;
+  while (fed && !(chunk = in.read(1 << 20)).isEmpty())
+    fed = gdk_pixbuf_loader_write(loader.get(), reinterpret_cast<const guchar*>(chunk.constData()), gsize(chunk.size()),
+                                  &error);
+  // Closed in any case: a loader left open complains when it goes.
+  GError* closing = nullptr;
+  const bool closed = gdk_pixbuf_loader_close(loader.get(), fed ? &closing : nullptr);
+  if (!fed) return refused(error);
+  if (!closed) return refused(closing);
+  GdkPixbuf* pixbuf = gdk_pixbuf_loader_get_pixbuf(loader.get());
+  if (!pixbuf || gdk_pixbuf_get_width(pixbuf) != size.width() || gdk_pixbuf_get_height(pixbuf) != size.height() ||
+      gdk_pixbuf_get_bits_per_sample(pixbuf) != 8 || gdk_pixbuf_get_n_channels(pixbuf) < 3)
+    return refused();
+  return Pixbuf(GDK_PIXBUF(g_object_ref(pixbuf)));
+}
+
 // The reader's RGB(A) rows, top-down, as the library's BGR(A) ones,
-// bottom-up; rows already upside down stay in their order.
-Bitmap toBitmap(GdkPixbuf* pixbuf, bool upsideDown, const bmp::Header& header) {
+// bottom-up; rows already upside down stay in their order. Alpha comes
+// from the reader's, or from the red of `alpha`'s.
+Bitmap toBitmap(GdkPixbuf* pixbuf, GdkPixbuf* alpha, bool upsideDown, const std::array<uint32_t, 4>& masks) {
   const int width = gdk_pixbuf_get_width(pixbuf), height = gdk_pixbuf_get_height(pixbuf);
   const int channels = gdk_pixbuf_get_n_channels(pixbuf), stride = gdk_pixbuf_get_rowstride(pixbuf);
-  if (gdk_pixbuf_get_bits_per_sample(pixbuf) != 8 || (channels != 3 && channels != 4)) return nullptr;
-  Bitmap dib(FreeImage_Allocate(width, height, 8 * channels, FI_RGBA_RED_MASK, FI_RGBA_GREEN_MASK, FI_RGBA_BLUE_MASK));
+  const int bytes = alpha || channels == 4 ? 4 : 3;
+  Bitmap dib(FreeImage_Allocate(width, height, 8 * bytes, FI_RGBA_RED_MASK, FI_RGBA_GREEN_MASK, FI_RGBA_BLUE_MASK));
   if (!dib) return nullptr;
-  bool mend = false;
-  const auto levels = channelLevels(header, mend);
+  const Levels levels = channelLevels(masks);
   const guchar* pixels = gdk_pixbuf_read_pixels(pixbuf);
+  const guchar* alphas = alpha ? gdk_pixbuf_read_pixels(alpha) : pixels + 3;
+  const int alphaStride = alpha ? gdk_pixbuf_get_rowstride(alpha) : stride;
+  const int alphaStep = alpha ? gdk_pixbuf_get_n_channels(alpha) : channels;
   for (int y = 0; y < height; ++y) {
     const guchar* src = pixels + size_t(y) * size_t(stride);
+    const guchar* a = alphas + size_t(y) * size_t(alphaStride);
     BYTE* dst = FreeImage_GetScanLine(dib.get(), upsideDown ? y : height - 1 - y);
-    for (int x = 0; x < width; ++x, src += channels, dst += channels) {
+    for (int x = 0; x < width; ++x, src += channels, a += alphaStep, dst += bytes) {
       dst[FI_RGBA_RED] = levels[0][src[0]];
       dst[FI_RGBA_GREEN] = levels[1][src[1]];
       dst[FI_RGBA_BLUE] = levels[2][src[2]];
-      if (channels == 4) dst[FI_RGBA_ALPHA] = levels[3][src[3]];
+      if (bytes == 4) dst[FI_RGBA_ALPHA] = levels[3][*a];
     }
   }
   return dib;
@@ -155,36 +190,28 @@ class PixbufDecoder : public Decoder {
     const QByteArray first = in.read(bmp::HeaderBytes);
     const std::optional<bmp::Header> header = bmp::parse(first);
     if (!header || header->size() != *size) return refused();
-    const std::optional<Start> start = readableStart(in, first, *header);
-    if (!start || !in.seek(start->pixelsAt)) return refused();
-
-    GError* error = nullptr;
-    const Loader loader(gdk_pixbuf_loader_new_with_type("bmp", &error));
-    if (!loader) return refused(error);
-    g_signal_connect(loader.get(), "area-prepared", G_CALLBACK(onAreaPrepared), nullptr);
-    bool fed = gdk_pixbuf_loader_write(loader.get(), reinterpret_cast<const guchar*>(start->bytes.constData()),
-                                       gsize(start->bytes.size()), &error);
-    QByteArray chunk;
-    while (fed && !(chunk = in.read(1 << 20)).isEmpty())
-      fed = gdk_pixbuf_loader_write(loader.get(), reinterpret_cast<const guchar*>(chunk.constData()), gsize(chunk.size()),
-                                    &error);
-    // Closed in any case: a loader left open complains when it goes.
-    GError* closing = nullptr;
-    const bool closed = gdk_pixbuf_loader_close(loader.get(), fed ? &closing : nullptr);
-    if (!fed) return refused(error);
-    if (!closed) return refused(closing);
-    GdkPixbuf* pixbuf = gdk_pixbuf_loader_get_pixbuf(loader.get());
-    if (!pixbuf || gdk_pixbuf_get_width(pixbuf) != size->width() || gdk_pixbuf_get_height(pixbuf) != size->height())
-      return refused();
+    std::optional<Start> start = readableStart(in, first, *header);
+    if (!start) return refused();
+    Result<Pixbuf> pixbuf = load(in, *start, *size);
+    if (!pixbuf) return Failure{pixbuf.reason()};
+    // The reader drops the alpha of 16-bit pixels: read once more with
+    // their alpha mask for colour, it gives it.
+    Pixbuf alpha;
+    if (header->bitsPerPixel == 16 && header->namesAlpha()) {
+      for (int i = 0; i < 3; ++i) qToLittleEndian(start->masks[3], start->bytes.data() + 14 + 40 + 4 * i);
+      Result<Pixbuf> alphaRead = load(in, *start, *size);
+      if (!alphaRead) return Failure{alphaRead.reason()};
+      alpha = std::move(*alphaRead);
+    }
 
     DecodedPicture decoded;
-    decoded.pixels = toBitmap(pixbuf, header->height < 0 && isRle(*header), *header);
+    decoded.pixels = toBitmap(pixbuf->get(), alpha.get(), header->height < 0 && isRle(*header), start->masks);
     if (!decoded.pixels) return refused();
     // Transparent where a run-length stream sets nothing; elsewhere the
     // fourth byte is transparency only by the file's word, and alpha that
     // is 0 everywhere is a file that keeps none, shown opaque as browsers
     // show it.
-    if (gdk_pixbuf_get_has_alpha(pixbuf) && !isRle(*header) &&
+    if (FreeImage_GetBPP(decoded.pixels.get()) == 32 && !isRle(*header) &&
         (!header->namesAlpha() || freeimage::AlphaIsZeroEverywhere(decoded.pixels.get())))
       decoded.fourth = DecodedPicture::Fourth::Padding;
     decoded.iccProfile = request.iccProfile;

@@ -264,6 +264,8 @@ class PictureTest : public QObject {
                                             {0xFFE00000, 0x001FFC00, 0x000003FF});
     QTest::newRow("32-bit masks out of order") << bmp(size, 32, 3, halves(32, 0xFF000000, 0xFFFF0FF0), {}, 40,
                                                       {0xFF000000, 0x00000FF0, 0x00FF0000});
+    QTest::newRow("v5 16-bit alpha") << bmp(size, 16, 3, halves(16, 0xFF00, 0x00F0), {}, 124, {0x0F00, 0x00F0, 0x000F, 0xF000});
+    QTest::newRow("v5 16-bit alpha of 1 bit") << bmp(size, 16, 3, halves(16, 0xFC00, 0x03E0), {}, 124, {0x7C00, 0x03E0, 0x001F, 0x8000});
     QTest::newRow("56-byte header, alpha 0 everywhere")
         << bmp(size, 16, 3, halves(16, 0x0F00, 0x0FFF), {}, 56, {0x0F00, 0x00F0, 0x000F, 0xF000});
     QTest::newRow("os/2 16-byte header") << bmp(size, 8, 0, (QByteArray(20, 0) + QByteArray(20, 1)).repeated(30), twoColours, 16);
