@@ -103,7 +103,10 @@ std::optional<Start> readableStart(QFile& in, const QByteArray& first, const bmp
 // file cut short) are white or transparent, not what memory held.
 void onAreaPrepared(GdkPixbufLoader* loader, gpointer) {
   GdkPixbuf* pixbuf = gdk_pixbuf_loader_get_pixbuf(loader);
-  gdk_pixbuf_fill(pixbuf, gdk_pixbuf_get_has_alpha(pixbuf) ? 0xFFFFFF00 : 0xFFFFFFFF);
+  if (gdk_pixbuf_get_has_alpha(pixbuf))
+    gdk_pixbuf_fill(pixbuf, 0xFFFFFF00);
+  else  // the same white, several times faster than pixel by pixel
+    std::memset(gdk_pixbuf_get_pixels(pixbuf), 0xFF, gdk_pixbuf_get_byte_length(pixbuf));
 }
 
 // The reader widens a channel of fewer than 4 bits by shifting it to the
