@@ -1,8 +1,9 @@
 // gdk-pixbuf's BMP reader as a decoder: of the libraries at hand the one
 // that reads the most of the format's variants as their files say (bit
-// fields of any width, every Windows header, pixels that an RLE stream
-// skips left transparent). What it still refuses or misreads is brought to
-// a form it reads before it sees the file, or mended after.
+// fields of 4 bits and more, 32-bit pixels whose fourth byte pads them,
+// every Windows header, pixels that an RLE stream skips left transparent).
+// What it still refuses or misreads is brought to a form it reads before
+// it sees the file, or mended after.
 
 // Before any of Qt's headers, whose "signals" keyword GLib uses as a name.
 #include <gdk-pixbuf/gdk-pixbuf.h>
