@@ -38,9 +38,10 @@ bool isPalettePng(const QByteArray& source) {
 std::vector<const Decoder*> decodersFor(const QByteArray& source) {
   std::vector<const Decoder*> decoders;
   const FREE_IMAGE_FORMAT fif = freeimage::GetFileType(source, 0);
-  // The image library reads some TIFFs wrongly and is brought down by
-  // others; it stays for the samples libtiff's reading leaves to it.
+  // The image library reads some TIFFs and BMPs wrongly and is brought down
+  // by others; it stays for what libtiff's and gdk-pixbuf's readings leave.
   if (fif == FIF_TIFF) decoders.push_back(&tiffDecoder());
+  if (fif == FIF_BMP) decoders.push_back(&pixbufDecoder());
   if (fif != FIF_UNKNOWN) decoders.push_back(&freeImageDecoder());
   if (qtReads(source)) decoders.insert(fif == FIF_PNG && isPalettePng(source) ? decoders.begin() : decoders.end(), &qtDecoder());
   return decoders;

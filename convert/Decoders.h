@@ -10,3 +10,5 @@ const Decoder& freeImageDecoder();
 const Decoder& qtDecoder();
 // libtiff, for TIFFs: first for them, the image library behind it.
 const Decoder& tiffDecoder();
+// gdk-pixbuf's reader, for BMP: every header and bit-field variant.
+const Decoder& pixbufDecoder();

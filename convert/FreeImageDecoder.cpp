@@ -3,6 +3,7 @@
 
 #include "convert/Colour.h"
 #include "convert/Decoders.h"
+#include "convert/FourthChannel.h"
 
 #include <algorithm>
 
@@ -55,11 +56,13 @@ class FreeImageDecoder : public Decoder {
     int shrink = header && request.reducedDecode && fif == FIF_JPEG ? jpegScaleFlags(*header, request.target) : 0;
     // CMYK pixels are taken as they are, to go through their own profile.
     // A GIF's first frame as a browser shows it: drawn on the GIF's canvas,
-    // which may be larger than the frame, rather than stretched over it.
+    // which may be larger than the frame, rather than stretched over it. An
+    // icon's AND mask is its transparency, at any depth.
     const int flags = fif == FIF_JPEG ? JPEG_CMYK
                       : fif == FIF_TIFF ? TIFF_CMYK
                       : fif == FIF_PSD  ? PSD_CMYK
                       : fif == FIF_GIF  ? GIF_PLAYBACK
+                      : fif == FIF_ICO  ? ICO_MAKEALPHA
                                         : 0;
     Bitmap loaded = freeimage::Load(fif, source, shrink | flags);
     if (loaded && shrink != 0 &&
@@ -94,6 +97,7 @@ class FreeImageDecoder : public Decoder {
     if (fif == FIF_PSD) decoded.fourth = DecodedPicture::Fourth::Padding;
     // OpenEXR's colours are multiplied by their alpha, by the format's rule.
     if (fif == FIF_EXR) decoded.fourth = DecodedPicture::Fourth::PremultipliedAlpha;
+    if (const auto fourth = freeimage::SettleFourthChannel(fif, source, loaded.get())) decoded.fourth = *fourth;
     decoded.pixels = std::move(loaded);
     return decoded;
   }

@@ -5,6 +5,7 @@
 #include "convert/Colour.h"
 #include "convert/ConvertPicture.h"
 #include "convert/Decoders.h"
+#include "convert/Decode.h"
 #include "convert/OutputFile.h"
 #include "convert/Pixels.h"
 #include "convert/Resample.h"
@@ -70,17 +71,24 @@ bool sameBytes(FIBITMAP* a, FIBITMAP* b) {
   return true;
 }
 
-// A BMP as GIMP and ImageMagick write them: a version 5 header, and for
-// 32 bits an alpha mask; or run-length coded 8-bit with a palette.
-QByteArray bmp(QSize size, int bpp, int compression, const QByteArray& pixels, const QByteArray& palette = {}) {
-  QByteArray info(124, 0);
-  const quint32 fields[] = {124, quint32(size.width()), quint32(size.height()), 1 | quint32(bpp) << 16,
+// A BMP of the given header size: 124 (version 5) as GIMP and ImageMagick
+// write them, with an alpha mask; 40 as Windows writes them, with the
+// colour masks after it for bit fields; 16, OS/2's shortest. A negative
+// height stores the rows top-down.
+using Masks = std::array<quint32, 4>;
+constexpr Masks Argb8888{0x00FF0000, 0x0000FF00, 0x000000FF, 0xFF000000};
+QByteArray bmp(QSize size, int bpp, int compression, const QByteArray& pixels, const QByteArray& palette = {},
+               int infoSize = 124, Masks masks = Argb8888) {
+  QByteArray info(std::max(infoSize, 60), 0);
+  const quint32 fields[] = {quint32(infoSize), quint32(size.width()), quint32(size.height()), 1 | quint32(bpp) << 16,
                             quint32(compression), quint32(pixels.size()), 2835, 2835, quint32(palette.size() / 4), 0,
-                            0x00FF0000, 0x0000FF00, 0x000000FF, 0xFF000000, 0x73524742};
+                            masks[0], masks[1], masks[2], masks[3], 0x73524742};
   for (size_t i = 0; i < std::size(fields); ++i) qToLittleEndian(fields[i], info.data() + 4 * i);
+  // A 40-byte header's masks follow it; a shorter one ends before its compression.
+  info.truncate(infoSize == 40 && compression == 3 ? 52 : infoSize);
   QByteArray file = "BM" + QByteArray(12, 0) + info + palette + pixels;
   qToLittleEndian(quint32(file.size()), file.data() + 2);
-  qToLittleEndian(quint32(14 + 124 + palette.size()), file.data() + 10);
+  qToLittleEndian(quint32(14 + info.size() + palette.size()), file.data() + 10);
   return file;
 }
 
@@ -127,6 +135,55 @@ QByteArray saved(FIBITMAP* dib, FREE_IMAGE_FORMAT format, const QString& path) {
   return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+// 40 x 30 pixels of 16 or 32 bits, left half one value, right half another.
+QByteArray halves(int bpp, quint32 left, quint32 right) {
+  QByteArray row;
+  for (int x = 0; x < 40; ++x) {
+    char bytes[4];
+    qToLittleEndian(x < 20 ? left : right, bytes);
+    row.append(bytes, bpp / 8);
+  }
+  return row.repeated(30);
+}
+
+// A TGA of 40 x 30 32-bit pixels, bottom-up; the descriptor's low bits
+// count the bits of alpha.
+QByteArray tga(int descriptor, const QByteArray& pixels) {
+  QByteArray header(18, 0);
+  header[2] = 2;  // uncompressed true colour
+  qToLittleEndian(quint16(40), header.data() + 12);
+  qToLittleEndian(quint16(30), header.data() + 14);
+  header[16] = 32;
+  header[17] = char(descriptor);
+  return header + pixels;
+}
+
+// An icon of one 40 x 30 bitmap and its AND mask, whose set bits are transparent.
+QByteArray icon(int bpp, const QByteArray& pixels, const QByteArray& andMask) {
+  QByteArray info(40, 0);
+  const quint32 fields[] = {40, 40, 60, 1 | quint32(bpp) << 16, 0, quint32(pixels.size() + andMask.size())};
+  for (size_t i = 0; i < std::size(fields); ++i) qToLittleEndian(fields[i], info.data() + 4 * i);
+  QByteArray directory(22, 0);
+  qToLittleEndian(quint16(1), directory.data() + 2);
+  qToLittleEndian(quint16(1), directory.data() + 4);
+  directory[6] = 40;
+  directory[7] = 30;
+  qToLittleEndian(quint16(1), directory.data() + 10);
+  qToLittleEndian(quint16(bpp), directory.data() + 12);
+  qToLittleEndian(quint32(info.size() + pixels.size() + andMask.size()), directory.data() + 14);
+  qToLittleEndian(quint32(22), directory.data() + 18);
+  return directory + info + pixels + andMask;
+}
+
+// A picture read as a run reads it: by its first decoder, or by the second
+// where the first refuses it; as 24-bit colour on white.
+freeimage::Bitmap readAsARunWould(const QByteArray& source) {
+  const DecodeRequest request{source, QSize(160, 120), true, {}, {}};
+  Result<DecodedPicture> decoded = decodePicture(request, 0);
+  if (!decoded && decodersFor(source).size() > 1) decoded = decodePicture(request, 1);
+  return decoded ? freeimage::ToRgb24(decoded->pixels.get(), decoded->fourth) : nullptr;
+}
+
 }  // namespace
 
 class PictureTest : public QObject {
@@ -141,6 +198,17 @@ class PictureTest : public QObject {
     if (result.outcome != ConvertResult::Outcome::Written || !commitOutput(result.tempPath, output))
       return Exiv2::Image::AutoPtr();
     return opened(dir.filePath("salida.jpg"));
+  }
+  // What of the output is not as it should be: its left half red, its right half white.
+  QString notRedThenWhite() const {
+    const QRgb left = pictures::pixel(dir.filePath("salida.jpg"), 20, 60), right = pictures::pixel(dir.filePath("salida.jpg"), 140, 60);
+    if (qRed(left) <= 240 || qGreen(left) >= 30 || qBlue(left) >= 30) return "left half not red";
+    if (qMin(qRed(right), qMin(qGreen(right), qBlue(right))) <= 240) return "right half not white";
+    return {};
+  }
+  void write(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
   }
   static Exiv2::Image::AutoPtr opened(const QString& path) {
     auto image = Exiv2::ImageFactory::open(QFile::encodeName(path).toStdString());
@@ -363,26 +431,134 @@ class PictureTest : public QObject {
     QVERIFY(convert(file).get());
   }
 
-  // BMPs the library cannot read are read by Qt and go on as any picture.
-  void everyBmpConverts_data() {
+  // Every variant of BMP's headers and bit fields shows its picture; a
+  // fourth byte is transparency only where the file says so, and not where
+  // it is 0 everywhere; pixels a run-length stream skips are white. So for
+  // the other formats read as 32 bits: TGA, whose descriptor counts the
+  // bits of alpha, and icons, whose AND mask is their transparency.
+  void readAsTheirFilesSay_data() {
     QTest::addColumn<QByteArray>("file");
     // Rows of 20 red pixels, then 20 white (or transparent, hiding green).
     const QByteArray rgb = (QByteArray("\0\0\xff", 3).repeated(20) + QByteArray(60, '\xff')).repeated(30);
     const QByteArray rgba = (QByteArray("\0\0\xff\xff", 4).repeated(20) + QByteArray("\0\xff\0\0", 4).repeated(20)).repeated(30);
+    const QByteArray rgb0 = halves(32, 0x00FF0000, 0x00FFFFFF);
+    const QByteArray twoColours("\0\0\xff\0\xff\xff\xff\0", 8);
     const QByteArray rle = QByteArray("\x14\x00\x14\x01\x00\x00", 6).repeated(30) + QByteArray("\x00\x01", 2);
-    QTest::newRow("v5 24-bit") << bmp(QSize(40, 30), 24, 0, rgb);
-    QTest::newRow("v5 32-bit alpha") << bmp(QSize(40, 30), 32, 3, rgba);
-    QTest::newRow("rle8") << bmp(QSize(40, 30), 8, 1, rle, QByteArray("\0\0\xff\0\xff\xff\xff\0", 8));
+    const QSize size(40, 30);
+    QTest::newRow("v5 24-bit") << bmp(size, 24, 0, rgb);
+    QTest::newRow("v5 32-bit alpha") << bmp(size, 32, 3, rgba);
+    QTest::newRow("v5 32-bit alpha 0 everywhere") << bmp(size, 32, 3, rgb0);
+    QTest::newRow("v5 32-bit alpha, no bit fields") << bmp(size, 32, 0, rgba);
+    QTest::newRow("32-bit, fourth byte 0") << bmp(size, 32, 0, rgb0, {}, 40);
+    QTest::newRow("32-bit, fourth byte not 0") << bmp(size, 32, 0, halves(32, 0x40FF0000, 0x80FFFFFF), {}, 40);
+    QTest::newRow("56-byte header, 5-6-5") << bmp(size, 16, 3, halves(16, 0xF800, 0xFFFF), {}, 56, {0xF800, 0x07E0, 0x001F});
+    QTest::newRow("16-bit 4-4-4") << bmp(size, 16, 3, halves(16, 0x0F00, 0x0FFF), {}, 40, {0x0F00, 0x00F0, 0x000F});
+    QTest::newRow("16-bit 2-3-1") << bmp(size, 16, 3, halves(16, 0x0030, 0x003F), {}, 40, {0x0030, 0x000E, 0x0001});
+    QTest::newRow("32-bit 11-11-10") << bmp(size, 32, 3, halves(32, 0xFFE00000, 0xFFFFFFFF), {}, 40,
+                                            {0xFFE00000, 0x001FFC00, 0x000003FF});
+    QTest::newRow("32-bit masks out of order") << bmp(size, 32, 3, halves(32, 0xFF000000, 0xFFFF0FF0), {}, 40,
+                                                      {0xFF000000, 0x00000FF0, 0x00FF0000});
+    QTest::newRow("v5 16-bit alpha") << bmp(size, 16, 3, halves(16, 0xFF00, 0x00F0), {}, 124, {0x0F00, 0x00F0, 0x000F, 0xF000});
+    QTest::newRow("v5 16-bit alpha of 1 bit") << bmp(size, 16, 3, halves(16, 0xFC00, 0x03E0), {}, 124, {0x7C00, 0x03E0, 0x001F, 0x8000});
+    QTest::newRow("56-byte header, alpha 0 everywhere")
+        << bmp(size, 16, 3, halves(16, 0x0F00, 0x0FFF), {}, 56, {0x0F00, 0x00F0, 0x000F, 0xF000});
+    QTest::newRow("os/2 16-byte header") << bmp(size, 8, 0, (QByteArray(20, 0) + QByteArray(20, 1)).repeated(30), twoColours, 16);
+    QTest::newRow("rle8") << bmp(size, 8, 1, rle, twoColours);
+    QTest::newRow("rle8 top-down") << bmp(QSize(40, -30), 8, 1, rle, twoColours);
+    // Each row ends after its red half, leaving the rest unset.
+    QTest::newRow("rle8 rows cut short") << bmp(size, 8, 1, QByteArray("\x14\x00\x00\x00", 4).repeated(30), twoColours);
+
+    const QByteArray redHiddenGreen = (QByteArray("\0\0\xff\0", 4).repeated(20) + QByteArray("\0\xff\0\0", 4).repeated(20)).repeated(30);
+    const QByteArray rightHalfMasked = QByteArray("\0\0\x0f\xff\xff\0\0\0", 8).repeated(30);
+    QTest::newRow("tga, no alpha bits") << tga(0x00, halves(32, 0x40FF0000, 0x80FFFFFF));
+    QTest::newRow("tga, alpha 0 everywhere") << tga(0x08, rgb0);
+    QTest::newRow("tga alpha") << tga(0x08, rgba);
+    QTest::newRow("icon, alpha 0 everywhere, masked") << icon(32, redHiddenGreen, rightHalfMasked);
+    QTest::newRow("icon, alpha 0 everywhere, no mask") << icon(32, rgb0, QByteArray(8 * 30, 0));
+    QTest::newRow("icon alpha") << icon(32, rgba, QByteArray(8 * 30, 0));
+    QTest::newRow("icon 24-bit, masked") << icon(24, (QByteArray("\0\0\xff", 3).repeated(20) + QByteArray("\0\xff\0", 3).repeated(20)).repeated(30),
+                                                 rightHalfMasked);
   }
-  void everyBmpConverts() {
+  void readAsTheirFilesSay() {
     QFETCH(QByteArray, file);
-    QFile source(dir.filePath("imagen.bmp"));
-    QVERIFY(source.open(QIODevice::WriteOnly) && source.write(file) == file.size());
-    source.close();
-    QVERIFY(convert(source.fileName()).get());
-    const QRgb left = pictures::pixel(dir.filePath("salida.jpg"), 20, 60), right = pictures::pixel(dir.filePath("salida.jpg"), 140, 60);
-    QVERIFY2(qRed(left) > 240 && qGreen(left) < 30, "left half red");
-    QVERIFY2(qMin(qRed(right), qMin(qGreen(right), qBlue(right))) > 240, "right half white");
+    write(dir.filePath("imagen"), file);
+    QVERIFY(convert(dir.filePath("imagen")).get());
+    QCOMPARE(notRedThenWhite(), QString());
+  }
+
+  // Where the image library reads a BMP in gdk-pixbuf's stead, it takes its
+  // fourth byte as the file says too.
+  void secondDecoderTakesTheFourthByteAlike() {
+    write(dir.filePath("imagen.bmp"), bmp(QSize(40, 30), 32, 0, halves(32, 0x40FF0000, 0x80FFFFFF), {}, 40));
+    const QByteArray source = QFile::encodeName(dir.filePath("imagen.bmp")), output = QFile::encodeName(dir.filePath("salida.jpg"));
+    const ConvertResult result = convertPicture({source, output, {}, QSize(160, 120), 512, 0, 1});
+    QVERIFY(result.outcome == ConvertResult::Outcome::Written && commitOutput(result.tempPath, output));
+    QCOMPARE(notRedThenWhite(), QString());
+  }
+
+  // Pixels a damaged file never sets come out white, the same every time,
+  // whatever the pictures read before it left in memory.
+  void unsetPixelsAreWhite_data() {
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<int>("redAtTop");  // rows, as the bottom ten are
+    const QByteArray blackRed("\0\0\0\0\0\0\xff\0", 8);
+    const QByteArray tenRows = QByteArray("\x64\x01\x00\x00", 4).repeated(10);
+    QTest::newRow("rle8 stream cut short") << bmp(QSize(100, 100), 8, 1, tenRows, blackRed, 40) << 0;
+    QTest::newRow("rle8 ends early") << bmp(QSize(100, 100), 8, 1, tenRows + QByteArray("\x00\x01", 2), blackRed, 40) << 0;
+    QTest::newRow("rle8 skips rows") << bmp(QSize(100, 100), 8, 1, tenRows + QByteArray("\x00\x02\x00\x50", 4) + tenRows, blackRed, 40)
+                                     << 10;
+    QTest::newRow("24-bit cut short") << bmp(QSize(100, 100), 24, 0, QByteArray("\0\0\xff", 3).repeated(100 * 10), {}, 40) << 0;
+  }
+  void unsetPixelsAreWhite() {
+    QFETCH(QByteArray, file);
+    QFETCH(int, redAtTop);
+    const QByteArray noisy = QFile::encodeName(dir.filePath("ruido.bmp")), broken = QFile::encodeName(dir.filePath("rota.bmp"));
+    QVERIFY(FreeImage_Save(FIF_BMP, noise(QSize(100, 100), 24, 7).get(), noisy.constData(), 0));
+    write(QFile::decodeName(broken), file);
+    freeimage::Bitmap first;
+    for (int run = 0; run < 2; ++run) {
+      QVERIFY(readAsARunWould(noisy));
+      freeimage::Bitmap read = readAsARunWould(broken);
+      QVERIFY(read);
+      QCOMPARE(FreeImage_GetWidth(read.get()), 100u);
+      QCOMPARE(FreeImage_GetHeight(read.get()), 100u);
+      for (int y = 0; y < 100; ++y) {
+        const bool red = y < 10 || y >= 100 - redAtTop;
+        for (int x = 0; x < 100; ++x)
+          QVERIFY2(pictures::pixel(read.get(), x, 99 - y) == (red ? qRgb(255, 0, 0) : qRgb(255, 255, 255)),
+                   qPrintable(QStringLiteral("%1,%2 from the bottom").arg(x).arg(y)));
+      }
+      if (run == 1) QVERIFY(sameBytes(read.get(), first.get()));
+      first = std::move(read);
+    }
+  }
+
+  // Samples of BMP Suite: the same picture in the variants its makers
+  // found other programs misread, each as its plain form shows it.
+  void bmpSuiteShowsOnePicture_data() {
+    QTest::addColumn<QString>("variant");
+    QTest::addColumn<QString>("plain");
+    QTest::addColumn<int>("tolerance");  // levels, for channels of fewer bits
+    QTest::newRow("os/2 16-byte header") << "pal8os2v2-16.bmp" << "pal8-0.bmp" << 0;
+    QTest::newRow("rle8 top-down") << "rletopdown.bmp" << "pal8-0.bmp" << 0;
+    QTest::newRow("gap before the pixels") << "pal8offs.bmp" << "pal8-0.bmp" << 0;
+    QTest::newRow("16-bit with a palette") << "rgb16-565pal.bmp" << "rgb24.bmp" << 8;
+    QTest::newRow("32-bit 11-11-10") << "rgb32-111110.bmp" << "rgb24.bmp" << 1;
+  }
+  void bmpSuiteShowsOnePicture() {
+    QFETCH(QString, variant);
+    QFETCH(QString, plain);
+    QFETCH(int, tolerance);
+    const QByteArray suite = QByteArray(DIMENZO_TESTDATA) + "/bmpsuite/";
+    const freeimage::Bitmap shown = readAsARunWould(suite + variant.toUtf8()), expected = readAsARunWould(suite + plain.toUtf8());
+    QVERIFY(shown && expected);
+    QCOMPARE(FreeImage_GetWidth(shown.get()), FreeImage_GetWidth(expected.get()));
+    QCOMPARE(FreeImage_GetHeight(shown.get()), FreeImage_GetHeight(expected.get()));
+    int worst = 0;
+    for (unsigned y = 0; y < FreeImage_GetHeight(shown.get()); ++y)
+      for (unsigned x = 0; x < FreeImage_GetLine(shown.get()); ++x)
+        worst = std::max(worst, std::abs(FreeImage_GetScanLine(shown.get(), int(y))[x] - FreeImage_GetScanLine(expected.get(), int(y))[x]));
+    QVERIFY2(worst <= tolerance, qPrintable(QString::number(worst)));
   }
 
   // Our resampler stands in for the library's B-spline rescale: every byte
