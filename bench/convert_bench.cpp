@@ -1,6 +1,8 @@
 // Converts a folder of pictures with the window's own engine (BatchRun),
-// without the window, and reports the wall time, the peak memory of all Dimenzo processes together
-// and the longest pause of the event loop.
+// without the window, and reports the wall time, the peak memory of all
+// Dimenzo processes together against the run's memory budget (and fails
+// when the run took more than the budget), and the longest pause of the
+// event loop.
 //
 //   convert_bench SOURCE_FOLDER DESTINATION_FOLDER [WIDTHxHEIGHT] [--psnr | --resampler | --floor]
 //
@@ -19,6 +21,7 @@
 
 #include "convert/BatchRun.h"
 #include "convert/ConvertPicture.h"
+#include "convert/MemoryBudget.h"
 #include "convert/Pixels.h"
 #include "convert/Resample.h"
 #include "convert/RunMath.h"
@@ -203,6 +206,11 @@ int main(int argc, char* argv[]) {
   // Memory is sampled on a thread of its own, so that reading /proc does
   // not count as a pause of the run's event loop.
   std::atomic<bool> running{true};
+  // What this process held before the run is not the run's: the budget is
+  // of memory the run may take on top.
+  const qint64 heldKb = residentKbOfAll();
+  WorkerPool::Options pool;
+  pool.memoryBudgetBytes = runBudget(availableMemory());
   qint64 peakKb = 0;
   std::thread sampler([&] {
     for (; running; std::this_thread::sleep_for(std::chrono::milliseconds(10)))
@@ -211,7 +219,7 @@ int main(int argc, char* argv[]) {
 
   mod_code::ImageQueue queue;
   for (const QString& file : files) queue.append(QFile::encodeName(file));
-  BatchRun run(queue, {QFile::encodeName(destination.path()) + '/', size, jpegFlagsForQuality(1), {}});
+  BatchRun run(queue, {QFile::encodeName(destination.path()) + '/', size, jpegFlagsForQuality(1), pool});
   int written = -1;
   bool destinationFailed = false;
   std::set<int> failed;
@@ -239,9 +247,12 @@ int main(int argc, char* argv[]) {
   sampler.join();
   std::printf("pictures: %d, written: %d, failed: %d\n", int(files.size()), written, int(failed.size()));
   std::printf("wall time: %.2f s\n", end / 1e9);
-  std::printf("peak memory of all Dimenzo processes: %.0f MB\n", peakKb / 1024.0);
+  std::printf("peak memory of all Dimenzo processes: %.0f MB (%.0f MB held before the run)\n", peakKb / 1024.0,
+              heldKb / 1024.0);
+  std::printf("memory budget: %.0f MB\n", pool.memoryBudgetBytes / 1048576.0);
   std::printf("longest event-loop pause: %.2f ms, %.2f s into the run\n", longestPause / 1e6, pausedAt / 1e9);
 
+  if ((peakKb - heldKb) * 1024 > pool.memoryBudgetBytes) return fail("the run took more memory than its budget");
   if (destinationFailed) return fail("the destination failed");
   if (written <= 0) return fail("no picture was written");
   if (written + int(failed.size()) != int(files.size()))

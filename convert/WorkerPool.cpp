@@ -88,11 +88,15 @@ WorkerPool::WorkerPool() : WorkerPool(Options()) {}
 
 WorkerPool::WorkerPool(Options options) : options_(std::move(options)) {
   if (options_.program.isEmpty()) options_.program = programBeside(QCoreApplication::applicationDirPath());
-  budget_ = options_.memoryBudgetBytes > 0 ? options_.memoryBudgetBytes : runBudget(availableMemory());
+  const qint64 budget = options_.memoryBudgetBytes > 0 ? options_.memoryBudgetBytes : runBudget(availableMemory());
   // One per core, as long as each can have a typical photo's worth.
   constexpr qint64 TypicalNeed = qint64(256) << 20;
   if (options_.workers <= 0)
-    options_.workers = int(std::clamp<qint64>(budget_ / TypicalNeed, 1, std::max(1, QThread::idealThreadCount())));
+    options_.workers = int(std::clamp<qint64>(budget / TypicalNeed, 1, std::max(1, QThread::idealThreadCount())));
+  // What the workers hold of their own, their libraries loaded and ready,
+  // comes off what the pictures may take.
+  constexpr qint64 WorkerAlone = qint64(32) << 20;
+  budget_ = std::max<qint64>(budget - options_.workers * WorkerAlone, budget / 2);
   if (!QFileInfo(options_.program).isExecutable())
     throw AppError(QStringLiteral("No se encuentra el programa de conversión %1.").arg(options_.program));
   for (int i = 0; i < options_.workers; ++i) startWorker(workers_.emplace_back());
