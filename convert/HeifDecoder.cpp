@@ -72,8 +72,11 @@ QString libraryMessage(const heif_error& error) {
 Failure refused(const heif_error& error, const QByteArray& source) {
   if (error.code == heif_error_Memory_allocation_error) return Failure{reasons::tooMuchMemory()};
   const std::vector<heif_brand2> brands = brandsOf(head(source, 4096));
+  // A file that says it holds a sequence and no still picture, or whose
+  // still picture is missing: libheif reads only still pictures.
   const bool noStill = error.subcode == heif_suberror_No_meta_box || error.subcode == heif_suberror_No_pitm_box ||
-                       error.subcode == heif_suberror_No_or_invalid_primary_item;
+                       error.subcode == heif_suberror_No_or_invalid_primary_item ||
+                       !hasAny(brands, StillBrands);
   if (noStill && hasAny(brands, SequenceBrands))
     return Failure{QStringLiteral("Es una secuencia de imágenes HEIF sin imagen principal, y solo se convierten "
                                   "imágenes fijas (%1).")
@@ -221,42 +224,39 @@ int shownAs(const QByteArray& source, heif_item_id item) {
 }
 
 // The picture's colours: its own profile, or one made from the numbers of
-// its nclx box. An HDR picture is brought into sRGB here, from its 16 bits.
-Result<DecodedPicture> withColour(DecodedPicture decoded, heif_image_handle* handle) {
-  switch (heif_image_handle_get_color_profile_type(handle)) {
-    case heif_color_profile_type_prof:
-    case heif_color_profile_type_rICC: {
-      QByteArray icc(qsizetype(heif_image_handle_get_raw_color_profile_size(handle)), '\0');
-      if (!icc.isEmpty() && heif_image_handle_get_raw_color_profile(handle, icc.data()).code == heif_error_Ok)
-        decoded.iccProfile = icc;
-      return decoded;
-    }
-    case heif_color_profile_type_nclx: {
-      heif_color_profile_nclx* nclx = nullptr;
-      if (heif_image_handle_get_nclx_color_profile(handle, &nclx).code != heif_error_Ok || !nclx) return decoded;
-      colour::CodedColour coded;
-      coded.white[0] = nclx->color_primary_white_x;
-      coded.white[1] = nclx->color_primary_white_y;
-      coded.red[0] = nclx->color_primary_red_x;
-      coded.red[1] = nclx->color_primary_red_y;
-      coded.green[0] = nclx->color_primary_green_x;
-      coded.green[1] = nclx->color_primary_green_y;
-      coded.blue[0] = nclx->color_primary_blue_x;
-      coded.blue[1] = nclx->color_primary_blue_y;
-      coded.transfer = int(nclx->transfer_characteristics);
-      heif_nclx_color_profile_free(nclx);
-      if (colour::isHdr(coded)) {
-        freeimage::Bitmap srgb = colour::hdrToSrgb(decoded.pixels.get(), coded);
-        if (!srgb) return Failure{reasons::damaged()};
-        decoded.pixels = std::move(srgb);
-      } else {
-        decoded.iccProfile = colour::profileFor(coded);
-      }
-      return decoded;
-    }
-    default:
-      return decoded;
+// its nclx box (or, without one, of its codec's own colour description).
+// An HDR picture is brought into sRGB here, from its 16 bits.
+Result<DecodedPicture> withColour(DecodedPicture decoded, heif_image_handle* handle, const heif_image* image) {
+  const heif_color_profile_type type = heif_image_handle_get_color_profile_type(handle);
+  if (type == heif_color_profile_type_prof || type == heif_color_profile_type_rICC) {
+    QByteArray icc(qsizetype(heif_image_handle_get_raw_color_profile_size(handle)), '\0');
+    if (!icc.isEmpty() && heif_image_handle_get_raw_color_profile(handle, icc.data()).code == heif_error_Ok)
+      decoded.iccProfile = icc;
+    return decoded;
   }
+  heif_color_profile_nclx* nclx = nullptr;
+  const heif_error told = type == heif_color_profile_type_nclx ? heif_image_handle_get_nclx_color_profile(handle, &nclx)
+                                                               : heif_image_get_nclx_color_profile(image, &nclx);
+  if (told.code != heif_error_Ok || !nclx) return decoded;
+  colour::CodedColour coded;
+  coded.white[0] = nclx->color_primary_white_x;
+  coded.white[1] = nclx->color_primary_white_y;
+  coded.red[0] = nclx->color_primary_red_x;
+  coded.red[1] = nclx->color_primary_red_y;
+  coded.green[0] = nclx->color_primary_green_x;
+  coded.green[1] = nclx->color_primary_green_y;
+  coded.blue[0] = nclx->color_primary_blue_x;
+  coded.blue[1] = nclx->color_primary_blue_y;
+  coded.transfer = int(nclx->transfer_characteristics);
+  heif_nclx_color_profile_free(nclx);
+  if (colour::isHdr(coded)) {
+    freeimage::Bitmap srgb = colour::hdrToSrgb(decoded.pixels.get(), coded);
+    if (!srgb) return Failure{reasons::damaged()};
+    decoded.pixels = std::move(srgb);
+  } else {
+    decoded.iccProfile = colour::profileFor(coded);
+  }
+  return decoded;
 }
 
 class HeifDecoder : public Decoder {
@@ -312,7 +312,7 @@ class HeifDecoder : public Decoder {
     decoded.orientation = shown;
     if (alpha && heif_image_handle_is_premultiplied_alpha(handle->get()))
       decoded.fourth = DecodedPicture::Fourth::PremultipliedAlpha;
-    return withColour(std::move(decoded), handle->get());
+    return withColour(std::move(decoded), handle->get(), image.get());
   }
 };
 
