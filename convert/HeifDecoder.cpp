@@ -65,7 +65,9 @@ QByteArray head(const QByteArray& source, qint64 bytes) {
 }
 
 QString libraryMessage(const heif_error& error) {
-  return QStringLiteral("libheif: %1").arg(QString::fromUtf8(error.message ? error.message : ""));
+  QString message = QString::fromUtf8(error.message ? error.message : "").trimmed();
+  if (message.endsWith(u'.')) message.chop(1);
+  return QStringLiteral("libheif: %1").arg(message);
 }
 
 // Why libheif cannot read the file, in the user's words.

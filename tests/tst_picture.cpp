@@ -604,12 +604,14 @@ class PictureTest : public QObject {
     pq.bits = 10;
     pq.primaries = 9;
     pq.transfer = 16;
-    QVERIFY(pictures::write(dir.filePath("pq"), pictures::encoded(hdr.get(), pictures::Codec::Hevc, pq)));
-    const Exiv2::Image::AutoPtr output = convert(dir.filePath("pq"));
-    QVERIFY(output.get() && !output->iccProfileDefined());
-    const QRgb white = pictures::pixel(dir.filePath("salida.jpg"), 30, 60), black = pictures::pixel(dir.filePath("salida.jpg"), 130, 60);
-    QVERIFY2(qMin(qRed(white), qMin(qGreen(white), qBlue(white))) > 235, qPrintable(QString::number(white, 16)));
-    QVERIFY2(qMax(qRed(black), qMax(qGreen(black), qBlue(black))) < 20, qPrintable(QString::number(black, 16)));
+    for (const pictures::Codec codec : {pictures::Codec::Hevc, pictures::Codec::Jxl}) {
+      QVERIFY(pictures::write(dir.filePath("pq"), pictures::encoded(hdr.get(), codec, pq)));
+      const Exiv2::Image::AutoPtr output = convert(dir.filePath("pq"));
+      QVERIFY(output.get() && !output->iccProfileDefined());
+      const QRgb white = pictures::pixel(dir.filePath("salida.jpg"), 30, 60), black = pictures::pixel(dir.filePath("salida.jpg"), 130, 60);
+      QVERIFY2(qMin(qRed(white), qMin(qGreen(white), qBlue(white))) > 235, qPrintable(QString::number(white, 16)));
+      QVERIFY2(qMax(qRed(black), qMax(qGreen(black), qBlue(black))) < 20, qPrintable(QString::number(black, 16)));
+    }
   }
 
   // A camera's raw file comes out as the camera would show it: developed

@@ -198,6 +198,8 @@ QByteArray jxl(FIBITMAP* stored, const Encoding& encoding) {
   if (JxlEncoderSetBasicInfo(encoder.get(), &info) != JXL_ENC_SUCCESS) return QByteArray();
   JxlColorEncoding colour;
   JxlColorEncodingSetToSRGB(&colour, JXL_FALSE);
+  colour.transfer_function = JxlTransferFunction(encoding.transfer);
+  if (encoding.primaries == 9) colour.primaries = JXL_PRIMARIES_2100;
   JxlEncoderSetColorEncoding(encoder.get(), &colour);
   if (!encoding.exif.isEmpty()) {
     const QByteArray box = QByteArray(4, '\0') + encoding.exif;

@@ -29,7 +29,8 @@ bool make(const QString& path, QSize size, FREE_IMAGE_FORMAT format = FIF_PNG, K
 // `orientation` how it is to be shown (HEIF's rotation and mirror boxes, a
 // JPEG XL header's orientation); `exif` a TIFF-headed EXIF block; `bits`
 // 8, 10 or 12 (each sample stretched from its 8 bits); `primaries` and
-// `transfer` the nclx numbers of a HEIF without a profile (ITU-T H.273).
+// `transfer` the colour space's numbers (ITU-T H.273; a JPEG XL knows
+// BT.2100's primaries and the transfers).
 // Empty when the library refuses.
 struct Encoding {
   int orientation = 1;
