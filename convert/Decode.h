@@ -82,7 +82,8 @@ bool isRecognisedPicture(const QByteArray& source);
 
 // The decoders that read this file, in the order they are tried; empty when
 // none recognises it. The image library first, except for the formats where
-// another decoder reads what files hold more faithfully.
+// another decoder reads what files hold more faithfully; HEIF, JPEG XL and
+// camera raw files by their own library alone.
 std::vector<const Decoder*> decodersFor(const QByteArray& source);
 
 // Reads the picture with the decoder of that rank for it, with the size
