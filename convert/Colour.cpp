@@ -141,15 +141,19 @@ QByteArray profileFor(const CodedColour& colour) {
 
 freeimage::Bitmap hdrToSrgb(FIBITMAP* pixels, const CodedColour& colour) {
   const FREE_IMAGE_TYPE type = FreeImage_GetImageType(pixels);
-  const bool alpha = type == FIT_RGBA16;
+  const unsigned bpp = FreeImage_GetBPP(pixels);
+  const bool alpha = type == FIT_RGBA16 || (type == FIT_BITMAP && bpp == 32);
+  const bool grey = type == FIT_UINT16 || (type == FIT_BITMAP && bpp == 8);
   cmsUInt32Number in = 0;
   switch (type) {
     case FIT_RGB16: in = TYPE_RGB_16; break;
     case FIT_RGBA16: in = TYPE_RGBA_16; break;
     case FIT_UINT16: in = TYPE_GRAY_16; break;
+    // (HDR in 8 bits, which some encoders write.)
+    case FIT_BITMAP: in = bpp == 24 ? TYPE_BGR_8 : bpp == 32 ? TYPE_BGRA_8 : bpp == 8 ? TYPE_GRAY_8 : 0; break;
     default: return nullptr;
   }
-  if ((type == FIT_UINT16) != colour.grey) return nullptr;
+  if (in == 0 || grey != colour.grey) return nullptr;
   const Profile from = profileOf(colour);
   const Profile srgb(cmsCreate_sRGBProfile());
   if (!from || !srgb) return nullptr;

@@ -47,8 +47,8 @@ bool isHdr(const CodedColour& colour);
 // output as a file's own would; empty for sRGB itself (or near enough),
 // which needs none.
 QByteArray profileFor(const CodedColour& colour);
-// HDR pixels (16-bit RGB, RGBA or grey: FIT_RGB16, FIT_RGBA16, FIT_UINT16)
-// as 24- or 32-bit sRGB: the light of the SDR reference white (203 cd/m²,
+// HDR pixels (16-bit RGB, RGBA or grey: FIT_RGB16, FIT_RGBA16, FIT_UINT16;
+// or 8-bit BGR, BGRA or grey) as 24- or 32-bit sRGB: the light of the SDR reference white (203 cd/m²,
 // as ITU-R BT.2408 places it) becomes white, brighter clips, as for
 // floating-point light. Null when the pixels are of another kind.
 freeimage::Bitmap hdrToSrgb(FIBITMAP* pixels, const CodedColour& colour);
