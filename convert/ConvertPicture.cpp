@@ -116,9 +116,10 @@ QString needsMoreMemory(qint64 need, qint64 budget) {
 }
 }  // namespace reasons
 
-Result<Bitmap> rescalePicture(const DecodeRequest& request, int decoder) {
+Result<Bitmap> rescalePicture(const DecodeRequest& request, int decoder, std::optional<int>* orientation) {
   Result<DecodedPicture> decoded = decodePicture(request, decoder);
   if (!decoded) return Failure{decoded.reason()};
+  if (orientation) *orientation = decoded->orientation;
   QByteArray profile;
   Result<Bitmap> loaded = toRescalable(std::move(*decoded), profile);
   if (!loaded) return loaded;
@@ -148,8 +149,9 @@ Result<Bitmap> rescalePicture(const DecodeRequest& request, int decoder) {
 ConvertResult convertPicture(const ConvertRequest& request, const SizeListener& onSize,
                              const std::function<void()>& onWriting) {
   const Metadata metadata = Metadata::read(request.source);
-  Result<Bitmap> rescaled =
-      rescalePicture(DecodeRequest{request.source, request.size, true, metadata.iccProfile(), onSize}, request.decoder);
+  std::optional<int> orientation;
+  Result<Bitmap> rescaled = rescalePicture(DecodeRequest{request.source, request.size, true, metadata.iccProfile(), onSize},
+                                           request.decoder, &orientation);
   if (!rescaled) {
     discardOutput(request.tempPath);
     ConvertResult failed = ConvertResult::failed(Outcome::NotRescaled, rescaled.reason());
@@ -168,7 +170,7 @@ ConvertResult convertPicture(const ConvertRequest& request, const SizeListener& 
     discardOutput(temp);
     return ConvertResult::failed(Outcome::NotWritten, QStringLiteral("No se puede codificar la imagen como JPEG."));
   }
-  metadata.writeInto(jpeg, request.size);  // without it, if it will not go in
+  metadata.writeInto(jpeg, request.size, orientation);  // without it, if it will not go in
   if (onWriting) onWriting();
   if (const Result<> written = writeOutput(temp, jpeg); !written) {
     discardOutput(temp);

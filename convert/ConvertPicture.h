@@ -74,7 +74,10 @@ QString needsMoreMemory(qint64 need, qint64 budget);
 // Colour: an RGB picture keeps its ICC profile; CMYK and grey pictures with
 // a profile are turned into sRGB through it; floating-point pictures are
 // tone-mapped into sRGB. The result carries no other metadata.
-Result<freeimage::Bitmap> rescalePicture(const DecodeRequest& request, int decoder = 0);
+// `orientation`, where given, hears the Orientation the decoder says the
+// output must carry (see DecodedPicture).
+Result<freeimage::Bitmap> rescalePicture(const DecodeRequest& request, int decoder = 0,
+                                         std::optional<int>* orientation = nullptr);
 inline Result<freeimage::Bitmap> rescalePicture(const QByteArray& source, QSize size, bool reducedDecode = true) {
   return rescalePicture(DecodeRequest{source, size, reducedDecode, {}, {}});
 }

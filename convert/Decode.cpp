@@ -33,11 +33,35 @@ bool isPalettePng(const QByteArray& source) {
   return start.size() == 26 && start.mid(12, 4) == "IHDR" && start[25] == 3;
 }
 
+// Enough of a file's start to hold the signature or the brand box of the
+// formats recognised by their first bytes.
+QByteArray head(const QByteArray& source) {
+  QFile in;
+  return freeimage::OpenFile(in, source) ? in.read(256) : QByteArray();
+}
+
+// The decoder that alone reads a format the image library does not know,
+// or reads wrongly (a raw file as linear light, far too dark).
+const Decoder* soleDecoderFor(const QByteArray& source, FREE_IMAGE_FORMAT fif) {
+  const QByteArray start = head(source);
+  if (heifRecognises(start)) return &heifDecoder();
+  if (jxlRecognises(start)) return &jxlDecoder();
+  if (isoRawRecognises(start) || fif == FIF_RAW) return &rawDecoder();
+  return nullptr;
+}
+
 }  // namespace
+
+bool isRecognisedPicture(const QByteArray& source) {
+  if (freeimage::GetFileType(source, 0) != FIF_UNKNOWN) return true;
+  const QByteArray start = head(source);
+  return heifRecognises(start) || jxlRecognises(start) || isoRawRecognises(start);
+}
 
 std::vector<const Decoder*> decodersFor(const QByteArray& source) {
   std::vector<const Decoder*> decoders;
   const FREE_IMAGE_FORMAT fif = freeimage::GetFileType(source, 0);
+  if (const Decoder* sole = soleDecoderFor(source, fif)) return {sole};
   // The image library reads some TIFFs and BMPs wrongly and is brought down
   // by others; it stays for what libtiff's and gdk-pixbuf's readings leave.
   if (fif == FIF_TIFF) decoders.push_back(&tiffDecoder());

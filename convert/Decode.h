@@ -45,6 +45,11 @@ struct DecodedPicture {
   // The profile the pixels are described by (RGB, grey or CMYK); empty when
   // the file names none.
   QByteArray iccProfile;
+  // How the stored pixels are to be shown (an EXIF Orientation, 1 to 8),
+  // when the decoder knows it better than the file's EXIF does: a HEIF's
+  // rotation and mirror boxes, a JPEG XL's header, a camera's raw. The
+  // output carries this one; nullopt leaves the file's own.
+  std::optional<int> orientation;
 };
 
 struct DecodeRequest {
@@ -78,9 +83,15 @@ class Decoder {
   virtual Result<DecodedPicture> decode(const DecodeRequest& request, std::optional<QSize> header) const = 0;
 };
 
+// Whether some decoder recognises the file as a picture, from its first
+// bytes and the image library's recognition, without decoding it: the rule
+// by which files join the queue.
+bool isRecognisedPicture(const QByteArray& source);
+
 // The decoders that read this file, in the order they are tried; empty when
 // none recognises it. The image library first, except for the formats where
-// another decoder reads what files hold more faithfully.
+// another decoder reads what files hold more faithfully; HEIF, JPEG XL and
+// camera raw files by their own library alone.
 std::vector<const Decoder*> decodersFor(const QByteArray& source);
 
 // Reads the picture with the decoder of that rank for it, with the size

@@ -284,12 +284,26 @@ Metadata Metadata::fromBlocks(const QByteArray& exif, const QByteArray& xmp, con
 
 QByteArray Metadata::iccProfile() const { return data_ ? data_->icc : QByteArray(); }
 
-bool Metadata::writeInto(QByteArray& jpeg, QSize size) const {
-  if (!data_) return true;
-  Exiv2::ExifData exif = data_->exif;
-  Exiv2::IptcData iptc = data_->iptc;
-  Exiv2::XmpData xmp = data_->xmp;
+bool Metadata::writeInto(QByteArray& jpeg, QSize size, std::optional<int> orientation) const {
+  if (!data_ && (!orientation || *orientation == 1)) return true;
+  quietLibrary();
+  Exiv2::ExifData exif = data_ ? data_->exif : Exiv2::ExifData();
+  Exiv2::IptcData iptc = data_ ? data_->iptc : Exiv2::IptcData();
+  Exiv2::XmpData xmp = data_ ? data_->xmp : Exiv2::XmpData();
   try {
+    if (orientation) {
+      // The decoder's word over the file's: its pixels are as stored, and
+      // this is how they are to be shown.
+      const Exiv2::ExifKey exifKey("Exif.Image.Orientation");
+      for (auto it = exif.findKey(exifKey); it != exif.end(); it = exif.findKey(exifKey)) exif.erase(it);
+      const Exiv2::XmpKey xmpKey("Xmp.tiff.Orientation");
+      const bool inXmp = xmp.findKey(xmpKey) != xmp.end();
+      if (inXmp) xmp.erase(xmp.findKey(xmpKey));
+      if (*orientation != 1) {
+        exif["Exif.Image.Orientation"] = uint16_t(*orientation);
+        if (inXmp) xmp["Xmp.tiff.Orientation"] = std::to_string(*orientation);
+      }
+    }
     keepOnlyListed(exif, size);
     keepOnlyListed(iptc);
     keepOnlyListed(xmp, size);

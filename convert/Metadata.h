@@ -11,6 +11,7 @@
 #include <QSize>
 
 #include <memory>
+#include <optional>
 
 class Metadata {
  public:
@@ -26,9 +27,11 @@ class Metadata {
 
   // Writes what is kept into an encoded JPEG of `size`, whose colour
   // profile stays. What would not fit in its JPEG segment is left out,
-  // bulkiest first, never the rest with it. False, and the JPEG untouched,
+  // bulkiest first, never the rest with it. `orientation`, where given,
+  // is the Orientation the output carries instead of the source's (1, or
+  // none, shows the pixels as they are). False, and the JPEG untouched,
   // when nothing can be written.
-  bool writeInto(QByteArray& jpeg, QSize size) const;
+  bool writeInto(QByteArray& jpeg, QSize size, std::optional<int> orientation = std::nullopt) const;
 
  private:
   struct Data;

@@ -1,7 +1,7 @@
 #include "queue/mod_code.h"
 
 #include "convert/Failure.h"
-#include "convert/FreeImage.h"
+#include "convert/Decode.h"
 #include "queue/Paths.h"
 
 namespace mod_code {
@@ -23,5 +23,5 @@ void ImageQueue::clear() {
 }  // namespace mod_code
 
 bool isPicture(const QByteArray& path) {
-  return isRegularFile(path) && freeimage::GetFileType(path, 0) != FIF_UNKNOWN;
+  return isRegularFile(path) && isRecognisedPicture(path);
 }

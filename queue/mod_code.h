@@ -28,6 +28,7 @@ class ImageQueue {
 }  // namespace mod_code
 
 // Whether a file may join the queue: a regular file (links followed) whose
-// contents the image library recognises as a picture. Names and extensions
-// play no part.
+// contents a decoder recognises as a picture (the image library's
+// recognition, or the first bytes of HEIF, AVIF, JPEG XL and CR3 files).
+// Names and extensions play no part.
 bool isPicture(const QByteArray& path);

@@ -6,7 +6,8 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-translations-l10n
-  libfreeimage-dev liblcms2-dev libexiv2-dev libtiff-dev libgdk-pixbuf-2.0-dev
+  libfreeimage-dev liblcms2-dev libexiv2-dev libgdk-pixbuf-2.0-dev
+  libheif-dev libjxl-dev libraw-dev libtiff-dev
   fonts-liberation2
   xvfb xauth imagemagick
   desktop-file-utils appstream

@@ -217,19 +217,37 @@ class BatchRunTest : public QObject {
 
   // Damaged pictures that crash the library, loop it or make it allocate
   // without end cost one picture each, with a reason; everything else is
-  // converted.
+  // converted. So do a phone's pictures damaged, for the HEIF and JPEG XL
+  // libraries.
   void hostilePicturesCostOnlyThemselves() {
     Batch b;
     b.pool.baseTimeLimitMs = 4000;
     const QDir samples(QStringLiteral(DIMENZO_TESTDATA "/hostile"));
-    const QStringList hostile = samples.entryList({"*.ico", "*.dds", "*.exr"}, QDir::Files);
+    QStringList hostile = samples.entryList({"*.ico", "*.dds", "*.exr"}, QDir::Files);
     QCOMPARE(hostile.size(), 4);
-    for (const QString& name : hostile) {
-      b.add("antes-" + name + ".png");
-      b.queue.append(QFile::encodeName(samples.filePath(name)));
+    QStringList paths;
+    for (const QString& name : hostile) paths << samples.filePath(name);
+    // Noise, which leaves the encoders plenty of bytes to damage.
+    const freeimage::Bitmap photo(FreeImage_Allocate(256, 192, 24));
+    QRandomGenerator random(7);
+    for (int y = 0; y < 192; ++y)
+      for (unsigned i = 0; i < FreeImage_GetLine(photo.get()); ++i) FreeImage_GetScanLine(photo.get(), y)[i] = BYTE(random.bounded(256));
+    for (const pictures::Codec codec : {pictures::Codec::Hevc, pictures::Codec::Jxl}) {
+      // Bytes of the compressed picture scrambled, past the headers.
+      QByteArray damaged = pictures::encoded(photo.get(), codec);
+      QVERIFY2(damaged.size() > 2000, qPrintable(QString::number(damaged.size())));
+      for (qsizetype i = damaged.size() / 2; i < damaged.size(); i += 7) damaged[i] = char(damaged[i] * 31 + 5);
+      const QString name = codec == pictures::Codec::Jxl ? "dañada.jxl" : "dañada.heic";
+      hostile << name;
+      paths << QDir(b.sources.path()).filePath(name);
+      QVERIFY(pictures::write(paths.constLast(), damaged));
+    }
+    for (int i = 0; i < hostile.size(); ++i) {
+      b.add("antes-" + hostile[i] + ".png");
+      b.queue.append(QFile::encodeName(paths[i]));
     }
     b.run();
-    QCOMPARE(b.events.constLast(), QString("fin %1 de 8").arg(pictures::entries(b.destination.path()).size()));
+    QCOMPARE(b.events.constLast(), QString("fin %1 de 12").arg(pictures::entries(b.destination.path()).size()));
     for (const QString& name : hostile) {
       QVERIFY(pictures::entries(b.destination.path()).contains("antes-" + name + ".png"));
       const QStringList told = b.events.filter("no reescalada").filter(name + ": ");

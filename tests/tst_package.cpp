@@ -42,7 +42,8 @@ class PackageTest : public QObject {
       QVERIFY2(files.contains(QString(" ./usr/") + file + '\n'), file);
     QVERIFY(!files.contains("bin/dimenzo-worker"));
     const QString depends = run("dpkg-deb", {"-f", deb, "Depends"});
-    for (const char* library : {"libfreeimage3 (", "libtiff6 (", "libgdk-pixbuf-2.0-0 (", "libqt6widgets6 (", "libc6 ("})
+    for (const char* library : {"libfreeimage3 (", "libtiff6 (", "libgdk-pixbuf-2.0-0 (", "libheif1 (", "libjxl0.7 (", "libraw20 (",
+                                "libqt6widgets6 (", "libc6 ("})
       QVERIFY2(depends.contains(library), library);
     QFile license(unpacked("share/doc/dimenzo/FreeImage-License.txt"));
     QVERIFY(license.open(QIODevice::ReadOnly) && license.readLine().startsWith("FreeImage Public License - Version 1.0"));

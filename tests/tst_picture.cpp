@@ -16,9 +16,11 @@
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"  // Exiv2 0.27's std::auto_ptr
 #include <exiv2/exiv2.hpp>
 #include <lcms2.h>
+#include <tiffio.h>
 #include <zlib.h>
 
 using Kind = pictures::Kind;
+Q_DECLARE_METATYPE(pictures::Codec)
 
 namespace {
 
@@ -127,6 +129,104 @@ QByteArray withGamma(const QByteArray& png, double gamma) {
   QByteArray crc(4, '\0');
   qToBigEndian(quint32(crc32(0, reinterpret_cast<const Bytef*>(chunk.constData()), uInt(chunk.size()))), crc.data());
   return png.left(33) + QByteArray("\0\0\0\4", 4) + chunk + crc + png.mid(33);
+}
+
+// EXIF as a phone writes it, with a place and an Orientation of its own.
+QByteArray phoneExif(int orientation) {
+  Exiv2::ExifData exif;
+  exif["Exif.Image.Orientation"] = uint16_t(orientation);
+  exif["Exif.Image.Artist"] = "Ana";
+  exif["Exif.GPSInfo.GPSLatitudeRef"] = "N";
+  exif["Exif.GPSInfo.GPSLatitude"] = "40/1 25/1 0/1";
+  Exiv2::Blob blob;
+  Exiv2::ExifParser::encode(blob, Exiv2::littleEndian, exif);
+  return QByteArray(reinterpret_cast<const char*>(blob.data()), qsizetype(blob.size()));
+}
+
+QByteArray jpeg(FIBITMAP* dib) {
+  const std::unique_ptr<FIMEMORY, decltype(&FreeImage_CloseMemory)> memory(FreeImage_OpenMemory(), FreeImage_CloseMemory);
+  BYTE* data = nullptr;
+  DWORD size = 0;
+  FreeImage_SaveToMemory(FIF_JPEG, dib, memory.get(), JPEG_QUALITYSUPERB);
+  FreeImage_AcquireMemory(memory.get(), &data, &size);
+  return QByteArray(reinterpret_cast<const char*>(data), qsizetype(size));
+}
+
+// A camera's raw file as DNG keeps it: the camera's JPEG preview in the
+// first directory, with the Orientation; the sensor's data, a Bayer mosaic
+// of linear light (12 bits in 16), in a directory below it. The sensor
+// here sees linear sRGB, so that the development has nothing to guess.
+// `light` gives the scene's linear light at each stored pixel. A sensor
+// `claimed` larger than `size` is a file pruned to its metadata, as
+// samples of metadata are: its data is missing.
+QByteArray dng(QSize size, const std::function<double(int, int)>& light, FIBITMAP* preview, int orientation,
+               QSize claimed = QSize()) {
+  const QString path = QDir::temp().filePath(QStringLiteral("dimenzo-%1.dng").arg(QCoreApplication::applicationPid()));
+  TIFF* tif = TIFFOpen(QFile::encodeName(path).constData(), "w");
+  if (!tif) return QByteArray();
+  const QByteArray previewJpeg = jpeg(preview);
+  const uint8_t version[4] = {1, 4, 0, 0};
+  const float toCamera[9] = {3.2406f, -1.5372f, -0.4986f, -0.9689f, 1.8758f, 0.0415f, 0.0557f, -0.2040f, 1.0570f};
+  const float neutral[3] = {1, 1, 1};
+  uint64_t subIfd = 0;
+  TIFFSetField(tif, TIFFTAG_SUBFILETYPE, FILETYPE_REDUCEDIMAGE);
+  TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, FreeImage_GetWidth(preview));
+  TIFFSetField(tif, TIFFTAG_IMAGELENGTH, FreeImage_GetHeight(preview));
+  TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
+  TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 3);
+  TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_JPEG);
+  TIFFSetField(tif, TIFFTAG_JPEGTABLESMODE, 0);
+  TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_YCBCR);
+  TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, FreeImage_GetHeight(preview));
+  TIFFSetField(tif, TIFFTAG_MAKE, "Dimenzo");
+  TIFFSetField(tif, TIFFTAG_MODEL, "Prueba");
+  TIFFSetField(tif, TIFFTAG_ORIENTATION, orientation);
+  TIFFSetField(tif, TIFFTAG_DNGVERSION, version);
+  TIFFSetField(tif, TIFFTAG_UNIQUECAMERAMODEL, "Dimenzo Prueba");
+  TIFFSetField(tif, TIFFTAG_COLORMATRIX1, 9, toCamera);
+  TIFFSetField(tif, TIFFTAG_CALIBRATIONILLUMINANT1, 21);  // D65
+  TIFFSetField(tif, TIFFTAG_ASSHOTNEUTRAL, 3, neutral);
+  TIFFSetField(tif, TIFFTAG_SUBIFD, 1, &subIfd);
+  TIFFWriteRawStrip(tif, 0, const_cast<char*>(previewJpeg.constData()), previewJpeg.size());
+  TIFFWriteDirectory(tif);
+
+  const uint16_t repeat[2] = {2, 2};
+  const uint8_t pattern[4] = {0, 1, 1, 2};  // red, green / green, blue
+  const uint32_t white = 4095;
+  const float black = 0;
+  TIFFSetField(tif, TIFFTAG_SUBFILETYPE, 0);
+  TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, claimed.isValid() ? claimed.width() : size.width());
+  TIFFSetField(tif, TIFFTAG_IMAGELENGTH, claimed.isValid() ? claimed.height() : size.height());
+  TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 16);
+  TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
+  TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
+  TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, 32803);  // colour filter array
+  TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+  TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, claimed.isValid() ? claimed.height() : size.height());
+  TIFFSetField(tif, TIFFTAG_CFAREPEATPATTERNDIM, repeat);
+  TIFFSetField(tif, TIFFTAG_CFAPATTERN, 4, pattern);
+  TIFFSetField(tif, TIFFTAG_WHITELEVEL, 1, &white);
+  TIFFSetField(tif, TIFFTAG_BLACKLEVEL, 1, &black);
+  std::vector<uint16_t> mosaic(size_t(size.width()) * size_t(size.height()));
+  for (int y = 0; y < size.height(); ++y)
+    for (int x = 0; x < size.width(); ++x)
+      mosaic[size_t(y) * size_t(size.width()) + size_t(x)] = uint16_t(std::clamp(light(x, y), 0.0, 1.0) * white + 0.5);
+  TIFFWriteRawStrip(tif, 0, mosaic.data(), tmsize_t(mosaic.size() * 2));
+  TIFFWriteDirectory(tif);
+  TIFFClose(tif);
+  QFile file(path);
+  const QByteArray written = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+  file.remove();
+  return written;
+}
+
+// The mean of every byte of a picture's pixels.
+double meanLevel(FIBITMAP* dib) {
+  double sum = 0;
+  const unsigned line = FreeImage_GetWidth(dib) * FreeImage_GetBPP(dib) / 8;
+  for (unsigned y = 0; y < FreeImage_GetHeight(dib); ++y)
+    for (unsigned i = 0; i < line; ++i) sum += FreeImage_GetScanLine(dib, int(y))[i];
+  return sum / (double(line) * FreeImage_GetHeight(dib));
 }
 
 QByteArray saved(FIBITMAP* dib, FREE_IMAGE_FORMAT format, const QString& path) {
@@ -640,6 +740,213 @@ class PictureTest : public QObject {
     freeimage::Bitmap ours = freeimage::CompositeOnWhite(source.get());
     QVERIFY(theirs && ours);
     QVERIFY(sameBytes(ours.get(), theirs.get()));
+  }
+
+  // A phone's photo as HEIC, AVIF or JPEG XL comes out as the same photo
+  // as a JPEG would: rescaled as stored to the preset's size, with the
+  // Orientation that shows it as the file does. HEIF's rotation and mirror
+  // boxes (a JPEG XL's header) say how; the EXIF inside, only a note, is
+  // never applied on top, even where it disagrees; a file without EXIF
+  // gets one for its Orientation. That EXIF goes through the list as any
+  // picture's: the author stays, the place goes.
+  void phonePhotosComeOutAsTheirJpegWould_data() {
+    QTest::addColumn<pictures::Codec>("codec");
+    QTest::addColumn<int>("orientation");
+    QTest::addColumn<bool>("exif");
+    QTest::newRow("heic held upright") << pictures::Codec::Hevc << 6 << true;
+    QTest::newRow("heic transposed") << pictures::Codec::Hevc << 5 << true;
+    QTest::newRow("avif upside down") << pictures::Codec::Av1 << 3 << true;
+    QTest::newRow("avif mirrored") << pictures::Codec::Av1 << 2 << true;
+    QTest::newRow("avif as taken") << pictures::Codec::Av1 << 1 << true;
+    QTest::newRow("jxl held upright") << pictures::Codec::Jxl << 6 << true;
+    QTest::newRow("jxl transverse, no exif") << pictures::Codec::Jxl << 7 << false;
+  }
+  void phonePhotosComeOutAsTheirJpegWould() {
+    QFETCH(pictures::Codec, codec);
+    QFETCH(int, orientation);
+    QFETCH(bool, exif);
+    const freeimage::Bitmap stored = pictures::quarters(QSize(128, 96));
+    const auto shown = [](const Exiv2::Image& image) {
+      const auto tag = image.exifData().findKey(Exiv2::ExifKey("Exif.Image.Orientation"));
+      return tag == image.exifData().end() ? 1 : int(tag->toLong());
+    };
+    const QString twin = dir.filePath("gemela.jpg");
+    QVERIFY(pictures::write(twin, jpeg(stored.get())));
+    {
+      auto image = Exiv2::ImageFactory::open(QFile::encodeName(twin).toStdString());
+      Exiv2::ExifData exif;
+      exif["Exif.Image.Orientation"] = uint16_t(orientation);
+      image->setExifData(exif);
+      image->writeMetadata();
+    }
+    const Exiv2::Image::AutoPtr fromJpeg = convert(twin);
+    QVERIFY(fromJpeg.get());
+
+    const QString phone = dir.filePath("movil");
+    pictures::Encoding encoding;
+    encoding.orientation = orientation;
+    if (exif) encoding.exif = phoneExif(8);
+    QVERIFY(pictures::write(phone, pictures::encoded(stored.get(), codec, encoding)));
+    const Exiv2::Image::AutoPtr output = convert(phone);
+    QVERIFY(output.get());
+    QCOMPARE(shown(*output), orientation);
+    QCOMPARE(shown(*output), shown(*fromJpeg));
+    QCOMPARE(QSize(output->pixelWidth(), output->pixelHeight()), QSize(160, 120));
+    QCOMPARE(QSize(output->pixelWidth(), output->pixelHeight()), QSize(fromJpeg->pixelWidth(), fromJpeg->pixelHeight()));
+    const struct { QPoint at; QRgb colour; } quarters[] = {
+        {{40, 30}, qRgb(255, 0, 0)}, {{120, 30}, qRgb(0, 255, 0)}, {{40, 90}, qRgb(0, 0, 255)}, {{120, 90}, qRgb(255, 255, 255)}};
+    for (const auto& [at, colour] : quarters) {
+      const QRgb got = pictures::pixel(dir.filePath("salida.jpg"), at.x(), at.y());
+      QVERIFY2(qAbs(qRed(got) - qRed(colour)) < 48 && qAbs(qGreen(got) - qGreen(colour)) < 48 &&
+                   qAbs(qBlue(got) - qBlue(colour)) < 48,
+               qPrintable(QString("(%1,%2): %3").arg(at.x()).arg(at.y()).arg(got, 8, 16)));
+    }
+    if (!exif) return;
+    QCOMPARE(QString::fromStdString(output->exifData()["Exif.Image.Artist"].toString()), "Ana");
+    QVERIFY(output->exifData().findKey(Exiv2::ExifKey("Exif.GPSInfo.GPSLatitude")) == output->exifData().end());
+  }
+
+  // A phone's colours go on as the file tells them: its profile as it is;
+  // numbers for a colour space (Display P3) as the matching profile; HDR
+  // light (BT.2100's PQ) brought into sRGB, its reference white as white;
+  // 10 and 12 bits as 16-bit pictures are, by their top bits.
+  void phoneColoursAsTheFileTellsThem() {
+    const freeimage::Bitmap stored = pictures::quarters(QSize(128, 96));
+    const auto profileOf = [this](const pictures::Encoding& encoding, pictures::Codec codec) {
+      const QString source = dir.filePath("color");
+      const Exiv2::Image::AutoPtr output =
+          pictures::write(source, pictures::encoded(pictures::quarters(QSize(128, 96)).get(), codec, encoding))
+              ? convert(source)
+              : Exiv2::Image::AutoPtr();
+      if (!output.get() || !output->iccProfileDefined()) return QByteArray();
+      return QByteArray(reinterpret_cast<const char*>(output->iccProfile()->pData_), output->iccProfile()->size_);
+    };
+    const cmsCIExyY d65{0.3127, 0.3290, 1};
+    cmsToneCurve* gamma = cmsBuildGamma(nullptr, 2.2);
+    cmsToneCurve* curves[3] = {gamma, gamma, gamma};
+    const cmsCIExyYTRIPLE wide{{0.64, 0.33, 1}, {0.21, 0.71, 1}, {0.15, 0.06, 1}}, p3{{0.68, 0.32, 1}, {0.265, 0.69, 1}, {0.15, 0.06, 1}};
+    const QByteArray own = saved(cmsCreateRGBProfile(&d65, &wide, curves));
+    const QByteArray p3Profile = saved(cmsCreateRGBProfile(&d65, &p3, curves));
+    cmsFreeToneCurve(gamma);
+    pictures::Encoding withProfile;
+    withProfile.icc = own;
+    QCOMPARE(profileOf(withProfile, pictures::Codec::Hevc), own);
+
+    pictures::Encoding displayP3;
+    displayP3.primaries = 12;
+    const QByteArray made = profileOf(displayP3, pictures::Codec::Av1);
+    QVERIFY(!made.isEmpty());
+    for (const cmsTagSignature colorant : {cmsSigRedColorantTag, cmsSigGreenColorantTag, cmsSigBlueColorantTag}) {
+      cmsHPROFILE a = cmsOpenProfileFromMem(made.constData(), cmsUInt32Number(made.size()));
+      cmsHPROFILE b = cmsOpenProfileFromMem(p3Profile.constData(), cmsUInt32Number(p3Profile.size()));
+      const auto* x = static_cast<const cmsCIEXYZ*>(cmsReadTag(a, colorant));
+      const auto* y = static_cast<const cmsCIEXYZ*>(cmsReadTag(b, colorant));
+      QVERIFY(x && y);
+      QVERIFY2(qAbs(x->X - y->X) < 0.005 && qAbs(x->Y - y->Y) < 0.005 && qAbs(x->Z - y->Z) < 0.005, "P3 primaries");
+      cmsCloseProfile(a);
+      cmsCloseProfile(b);
+    }
+
+    // (libheif 1.15 cannot have libaom write more than 8 bits.)
+    for (const auto& [bits, codec] : {std::pair{10, pictures::Codec::Hevc}, std::pair{12, pictures::Codec::Hevc}}) {
+      pictures::Encoding deep;
+      deep.bits = bits;
+      QVERIFY(profileOf(deep, codec).isEmpty());  // sRGB needs none
+      for (const auto& [at, colour] : {std::pair{QPoint(40, 30), qRgb(255, 0, 0)}, std::pair{QPoint(120, 90), qRgb(255, 255, 255)}}) {
+        const QRgb got = pictures::pixel(dir.filePath("salida.jpg"), at.x(), at.y());
+        QVERIFY2(qAbs(qRed(got) - qRed(colour)) < 24 && qAbs(qGreen(got) - qGreen(colour)) < 24 &&
+                     qAbs(qBlue(got) - qBlue(colour)) < 24,
+                 qPrintable(QString("%1 bits: %2").arg(bits).arg(got, 8, 16)));
+      }
+    }
+
+    // PQ's signal for 203 cd/m² is 0.5806: 148 of 255. Left that grey,
+    // right black.
+    freeimage::Bitmap hdr(FreeImage_Allocate(128, 96, 24));
+    for (int y = 0; y < 96; ++y)
+      for (int x = 0; x < 128; ++x) memset(FreeImage_GetScanLine(hdr.get(), y) + 3 * x, x < 64 ? 148 : 0, 3);
+    pictures::Encoding pq;
+    pq.bits = 10;
+    pq.primaries = 9;
+    pq.transfer = 16;
+    for (const pictures::Codec codec : {pictures::Codec::Hevc, pictures::Codec::Jxl}) {
+      QVERIFY(pictures::write(dir.filePath("pq"), pictures::encoded(hdr.get(), codec, pq)));
+      const Exiv2::Image::AutoPtr output = convert(dir.filePath("pq"));
+      QVERIFY(output.get() && !output->iccProfileDefined());
+      const QRgb white = pictures::pixel(dir.filePath("salida.jpg"), 30, 60), black = pictures::pixel(dir.filePath("salida.jpg"), 130, 60);
+      QVERIFY2(qMin(qRed(white), qMin(qGreen(white), qBlue(white))) > 235, qPrintable(QString::number(white, 16)));
+      QVERIFY2(qMax(qRed(black), qMax(qGreen(black), qBlue(black))) < 20, qPrintable(QString::number(black, 16)));
+    }
+  }
+
+  // A camera's raw file comes out as the camera would show it: developed
+  // into sRGB with its white balance, as bright as the camera's own
+  // preview (never the sensor's linear light); its full-size preview where
+  // that is large enough; either way as stored, with its Orientation. A
+  // raw file without its data says so rather than come out one colour.
+  void rawFilesShowWhatTheCameraWould() {
+    const QSize sensor(256, 192);
+    const auto scene = [&](int x, int) { return 0.02 + 0.98 * x / (sensor.width() - 1); };
+    // The camera's small preview: the same scene, in sRGB.
+    freeimage::Bitmap preview(FreeImage_Allocate(64, 48, 24));
+    for (int y = 0; y < 48; ++y)
+      for (int x = 0; x < 64; ++x) {
+        const double linear = scene(x * sensor.width() / 64, 0);
+        const double srgb = linear <= 0.0031308 ? 12.92 * linear : 1.055 * std::pow(linear, 1 / 2.4) - 0.055;
+        memset(FreeImage_GetScanLine(preview.get(), y) + 3 * x, int(srgb * 255 + 0.5), 3);
+      }
+    const QString raw = dir.filePath("foto.dng");
+    QVERIFY(pictures::write(raw, dng(sensor, scene, preview.get(), 6)));
+    Exiv2::Image::AutoPtr output = convert(raw);
+    QVERIFY(output.get());
+    QCOMPARE(output->exifData()["Exif.Image.Orientation"].toLong(), 6L);
+    freeimage::Bitmap developed(FreeImage_Load(FIF_JPEG, QFile::encodeName(dir.filePath("salida.jpg")).constData(), 0));
+    QCOMPARE(QSize(int(FreeImage_GetWidth(developed.get())), int(FreeImage_GetHeight(developed.get()))), QSize(160, 120));
+    // Dark to light from left to right, as stored, not turned.
+    QVERIFY(qGreen(pictures::pixel(developed.get(), 150, 60)) - qGreen(pictures::pixel(developed.get(), 10, 60)) > 150);
+    const double brightness = meanLevel(developed.get()), camera = meanLevel(preview.get());
+    QVERIFY2(qAbs(brightness - camera) <= 0.1 * camera, qPrintable(QString("%1 against %2").arg(brightness).arg(camera)));
+
+    freeimage::Bitmap large(FreeImage_Allocate(400, 300, 24));
+    for (int y = 0; y < 300; ++y)
+      for (int x = 0; x < 400; ++x) memcpy(FreeImage_GetScanLine(large.get(), y) + 3 * x, "\x3c\x3c\xc8", 3);
+    QVERIFY(pictures::write(raw, dng(sensor, scene, large.get(), 6)));
+    output = convert(raw);
+    QVERIFY(output.get());
+    QCOMPARE(output->exifData()["Exif.Image.Orientation"].toLong(), 6L);
+    const QRgb fromPreview = pictures::pixel(dir.filePath("salida.jpg"), 80, 60);
+    QVERIFY2(qAbs(qRed(fromPreview) - 200) < 8 && qAbs(qGreen(fromPreview) - 60) < 8, qPrintable(QString::number(fromPreview, 16)));
+
+    const QString noData = "El archivo RAW no contiene los datos de la imagen, solo sus metadatos.";
+    for (const QByteArray& pruned : {dng(QSize(32, 32), scene, preview.get(), 6, QSize(4096, 3072)), dng(sensor, [](int, int) { return 0.0; }, preview.get(), 6)}) {
+      QVERIFY(pictures::write(raw, pruned));
+      const ConvertResult result = convertPicture({QFile::encodeName(raw), QFile::encodeName(raw) + ".jpg", {}, QSize(160, 120), 512});
+      QCOMPARE(result.outcome, ConvertResult::Outcome::NotRescaled);
+      QCOMPARE(result.reason, noData);
+    }
+  }
+
+  // What libheif or libjxl cannot read is told with the reason: a sequence
+  // with no still picture, a file cut short.
+  void unreadablePhonePicturesSayWhy_data() {
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QString>("reason");
+    const freeimage::Bitmap stored = pictures::quarters(QSize(128, 96));
+    QTest::newRow("sequence") << QByteArray("\0\0\0\x14" "ftypmsf1\0\0\0\0msf1" "\0\0\0\x08moov", 28)
+                              << "Es una secuencia de imágenes HEIF sin imagen principal";
+    const QByteArray heic = pictures::encoded(stored.get(), pictures::Codec::Hevc);
+    QTest::newRow("heic cut short") << heic.left(heic.size() - 400) << "El archivo está dañado o su formato no se admite (libheif:";
+    const QByteArray jxl = pictures::encoded(stored.get(), pictures::Codec::Jxl);
+    QTest::newRow("jxl cut short") << jxl.left(jxl.size() / 2) << "El archivo está dañado o su formato no se admite (libjxl:";
+  }
+  void unreadablePhonePicturesSayWhy() {
+    QFETCH(QByteArray, file);
+    QFETCH(QString, reason);
+    const QString source = dir.filePath("ilegible");
+    QVERIFY(pictures::write(source, file));
+    const ConvertResult result = convertPicture({QFile::encodeName(source), QFile::encodeName(source) + ".jpg", {}, QSize(160, 120), 512});
+    QCOMPARE(result.outcome, ConvertResult::Outcome::NotRescaled);
+    QVERIFY2(result.reason.startsWith(reason), qPrintable(result.reason));
   }
 
   // The size comes from the header alone, for baseline and progressive

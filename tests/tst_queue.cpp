@@ -84,6 +84,39 @@ class QueueTest : public QObject {
     QCOMPARE(runBudget(1 * GiB), GiB - GiB / 8);
   }
 
+  // HEIF (HEIC, AVIF), JPEG XL and Canon's CR3 join by their first bytes,
+  // which the image library does not know: a HEIF by a brand of its
+  // file-type box, main or compatible; never an ordinary MP4 video.
+  void phoneAndCameraFilesJoinByTheirFirstBytes() {
+    const auto box = [](const QByteArray& brands) {
+      QByteArray ftyp = QByteArray(4, '\0') + "ftyp" + brands.left(4) + QByteArray(4, '\0') + brands.mid(4);
+      ftyp[3] = char(ftyp.size());
+      return ftyp + QByteArray("\0\0\0\x08mdat", 8) + QByteArray(64, 'x');
+    };
+    const QList<std::pair<QByteArray, bool>> files{
+        {box("heicmif1heic"), true},
+        {box("avifmif1miaf"), true},
+        {box("abcdmiafmif1"), true},
+        {box("avisavismsf1"), true},
+        {box("crx crx isom"), true},
+        {box("isomisomavc1mp41"), false},
+        {QByteArray("\xff\x0a") + QByteArray(64, 'x'), true},
+        {QByteArray("\0\0\0\x0cJXL \r\n\x87\n", 12) + QByteArray(64, 'x'), true},
+        {QByteArray("\xff\x0b") + QByteArray(64, 'x'), false},
+    };
+    QList<bool> accepted, expected;
+    for (qsizetype i = 0; i < files.size(); ++i) {
+      const QString path = dir.filePath(QString("primeros/%1").arg(i));
+      QDir().mkpath(dir.filePath("primeros"));
+      QFile file(path);
+      QVERIFY(file.open(QIODevice::WriteOnly) && file.write(files[i].first) == files[i].first.size());
+      file.close();
+      accepted << isPicture(QFile::encodeName(path));
+      expected << files[i].second;
+    }
+    QCOMPARE(accepted, expected);
+  }
+
   void runArithmetic() {
     QCOMPARE(QList<QSize>({presetSize(0), presetSize(4)}), QList<QSize>({{1024, 768}, {160, 120}}));
     QCOMPARE(QList<int>({jpegFlagsForQuality(0), jpegFlagsForQuality(1), jpegFlagsForQuality(2)}),

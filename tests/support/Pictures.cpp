@@ -6,6 +6,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <jxl/encode.h>
+#include <libheif/heif.h>
+
+#include <memory>
 
 #include <dirent.h>
 #include <ftw.h>
@@ -177,6 +181,155 @@ QStringList entries(const QString& folder) {
 void removeTree(const QString& root) {
   ::nftw(QFile::encodeName(root).constData(), [](const char* path, const struct stat*, int, FTW*) { return ::remove(path); },
          16, FTW_DEPTH | FTW_PHYS);
+}
+
+}  // namespace pictures
+
+namespace pictures {
+namespace {
+
+struct HeifContextFree {
+  void operator()(heif_context* context) const { heif_context_free(context); }
+};
+
+heif_error appendTo(heif_context*, const void* data, size_t size, void* userdata) {
+  static_cast<QByteArray*>(userdata)->append(static_cast<const char*>(data), qsizetype(size));
+  return heif_error{heif_error_Ok, heif_suberror_Unspecified, ""};
+}
+
+QByteArray heif(FIBITMAP* stored, bool av1, const Encoding& encoding) {
+  const std::unique_ptr<heif_context, HeifContextFree> context(heif_context_alloc());
+  heif_encoder* encoder = nullptr;
+  if (heif_context_get_encoder_for_format(context.get(), av1 ? heif_compression_AV1 : heif_compression_HEVC, &encoder)
+          .code != heif_error_Ok)
+    return QByteArray();
+  heif_encoder_set_lossy_quality(encoder, 95);
+  const int width = int(FreeImage_GetWidth(stored)), height = int(FreeImage_GetHeight(stored));
+  const bool deep = encoding.bits > 8;
+  heif_image* image = nullptr;
+  heif_image_create(width, height, heif_colorspace_RGB,
+                    deep ? heif_chroma_interleaved_RRGGBB_LE : heif_chroma_interleaved_RGB, &image);
+  heif_image_add_plane(image, heif_channel_interleaved, width, height, encoding.bits);
+  int stride = 0;
+  uint8_t* plane = heif_image_get_plane(image, heif_channel_interleaved, &stride);
+  const unsigned most = (1u << encoding.bits) - 1;
+  for (int y = 0; y < height; ++y) {
+    const BYTE* from = FreeImage_GetScanLine(stored, height - 1 - y);
+    for (int x = 0; x < width; ++x)
+      for (int c = 0; c < 3; ++c) {
+        const BYTE value = from[3 * x + (c == 0 ? FI_RGBA_RED : c == 1 ? FI_RGBA_GREEN : FI_RGBA_BLUE)];
+        if (deep) {
+          const quint16 sample = quint16((value * most + 127) / 255);
+          memcpy(plane + y * stride + 6 * x + 2 * c, &sample, 2);
+        } else {
+          plane[y * stride + 3 * x + c] = value;
+        }
+      }
+  }
+  if (!encoding.icc.isEmpty()) {
+    heif_image_set_raw_color_profile(image, "prof", encoding.icc.constData(), size_t(encoding.icc.size()));
+  } else {
+    heif_color_profile_nclx* nclx = heif_nclx_color_profile_alloc();
+    heif_nclx_color_profile_set_color_primaries(nclx, uint16_t(encoding.primaries));
+    heif_nclx_color_profile_set_transfer_characteristics(nclx, uint16_t(encoding.transfer));
+    heif_nclx_color_profile_set_matrix_coefficients(nclx, 6);
+    nclx->full_range_flag = 1;
+    heif_image_set_nclx_color_profile(image, nclx);
+    heif_nclx_color_profile_free(nclx);
+  }
+  heif_encoding_options* options = heif_encoding_options_alloc();
+  options->image_orientation = heif_orientation(encoding.orientation);
+  // The colour numbers in a box of their own, not only in the HEVC stream.
+  options->macOS_compatibility_workaround_no_nclx_profile = 0;
+  heif_image_handle* handle = nullptr;
+  const heif_error error = heif_context_encode_image(context.get(), image, encoder, options, &handle);
+  heif_encoding_options_free(options);
+  heif_image_release(image);
+  heif_encoder_release(encoder);
+  if (error.code != heif_error_Ok) return QByteArray();
+  if (!encoding.exif.isEmpty()) {
+    // A HEIF's EXIF item starts with the offset of its TIFF header.
+    const QByteArray item = QByteArray(4, '\0') + encoding.exif;
+    heif_context_add_exif_metadata(context.get(), handle, item.constData(), int(item.size()));
+  }
+  heif_image_handle_release(handle);
+  QByteArray bytes;
+  heif_writer writer{1, appendTo};
+  if (heif_context_write(context.get(), &writer, &bytes).code != heif_error_Ok) return QByteArray();
+  return bytes;
+}
+
+QByteArray jxl(FIBITMAP* stored, const Encoding& encoding) {
+  const std::unique_ptr<JxlEncoder, decltype(&JxlEncoderDestroy)> encoder(JxlEncoderCreate(nullptr), JxlEncoderDestroy);
+  const int width = int(FreeImage_GetWidth(stored)), height = int(FreeImage_GetHeight(stored));
+  JxlBasicInfo info;
+  JxlEncoderInitBasicInfo(&info);
+  info.xsize = uint32_t(width);
+  info.ysize = uint32_t(height);
+  info.bits_per_sample = 8;
+  info.uses_original_profile = JXL_TRUE;
+  info.orientation = JxlOrientation(encoding.orientation);
+  if (!encoding.exif.isEmpty()) {
+    JxlEncoderUseContainer(encoder.get(), JXL_TRUE);
+    JxlEncoderUseBoxes(encoder.get());
+  }
+  if (JxlEncoderSetBasicInfo(encoder.get(), &info) != JXL_ENC_SUCCESS) return QByteArray();
+  JxlColorEncoding colour;
+  JxlColorEncodingSetToSRGB(&colour, JXL_FALSE);
+  colour.transfer_function = JxlTransferFunction(encoding.transfer);
+  if (encoding.primaries == 9) colour.primaries = JXL_PRIMARIES_2100;
+  JxlEncoderSetColorEncoding(encoder.get(), &colour);
+  if (!encoding.exif.isEmpty()) {
+    const QByteArray box = QByteArray(4, '\0') + encoding.exif;
+    JxlEncoderAddBox(encoder.get(), "Exif", reinterpret_cast<const uint8_t*>(box.constData()), size_t(box.size()), JXL_FALSE);
+    JxlEncoderCloseBoxes(encoder.get());
+  }
+  JxlEncoderFrameSettings* settings = JxlEncoderFrameSettingsCreate(encoder.get(), nullptr);
+  JxlEncoderSetFrameLossless(settings, JXL_TRUE);
+  QByteArray rgb;
+  for (int y = 0; y < height; ++y) {
+    const BYTE* from = FreeImage_GetScanLine(stored, height - 1 - y);
+    for (int x = 0; x < width; ++x)
+      for (const int c : {FI_RGBA_RED, FI_RGBA_GREEN, FI_RGBA_BLUE}) rgb += char(from[3 * x + c]);
+  }
+  const JxlPixelFormat format{3, JXL_TYPE_UINT8, JXL_NATIVE_ENDIAN, 0};
+  if (JxlEncoderAddImageFrame(settings, &format, rgb.constData(), size_t(rgb.size())) != JXL_ENC_SUCCESS) return QByteArray();
+  JxlEncoderCloseInput(encoder.get());
+  QByteArray bytes(4096, '\0');
+  uint8_t* next = reinterpret_cast<uint8_t*>(bytes.data());
+  size_t room = size_t(bytes.size());
+  for (;;) {
+    const JxlEncoderStatus status = JxlEncoderProcessOutput(encoder.get(), &next, &room);
+    if (status == JXL_ENC_SUCCESS) break;
+    if (status != JXL_ENC_NEED_MORE_OUTPUT) return QByteArray();
+    const qsizetype used = next - reinterpret_cast<uint8_t*>(bytes.data());
+    bytes.resize(bytes.size() * 2);
+    next = reinterpret_cast<uint8_t*>(bytes.data()) + used;
+    room = size_t(bytes.size() - used);
+  }
+  bytes.resize(next - reinterpret_cast<uint8_t*>(bytes.data()));
+  return bytes;
+}
+
+}  // namespace
+
+QByteArray encoded(FIBITMAP* stored, Codec codec, const Encoding& encoding) {
+  if (!stored || FreeImage_GetBPP(stored) != 24) return QByteArray();
+  return codec == Codec::Jxl ? jxl(stored, encoding) : heif(stored, codec == Codec::Av1, encoding);
+}
+
+freeimage::Bitmap quarters(QSize size) {
+  const int w = size.width(), h = size.height();
+  // (Rows are stored bottom-up.)
+  return filled<RGBTRIPLE>(size, 24, [&](RGBTRIPLE& p, int x, int y) {
+    const bool right = x >= w / 2, top = y >= h / 2;
+    p = top ? (right ? RGBTRIPLE{0, 255, 0} : RGBTRIPLE{0, 0, 255}) : (right ? RGBTRIPLE{255, 255, 255} : RGBTRIPLE{255, 0, 0});
+  });
+}
+
+bool write(const QString& path, const QByteArray& bytes) {
+  QFile file(path);
+  return !bytes.isEmpty() && file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
 }  // namespace pictures

@@ -48,6 +48,29 @@ struct Tiff {
 };
 bool make(const QString& path, const Tiff& tiff);
 
+// What phones and cameras write, encoded on the spot with libheif (HEVC or
+// AV1) and libjxl. `stored` is 24-bit colour as the file is to store it;
+// `orientation` how it is to be shown (HEIF's rotation and mirror boxes, a
+// JPEG XL header's orientation); `exif` a TIFF-headed EXIF block; `bits`
+// 8, 10 or 12 (each sample stretched from its 8 bits); `primaries` and
+// `transfer` the colour space's numbers (ITU-T H.273; a JPEG XL knows
+// BT.2100's primaries and the transfers).
+// Empty when the library refuses.
+struct Encoding {
+  int orientation = 1;
+  QByteArray exif;
+  int bits = 8;
+  int primaries = 1, transfer = 13;
+  QByteArray icc;
+};
+enum class Codec { Hevc, Av1, Jxl };
+QByteArray encoded(FIBITMAP* stored, Codec codec, const Encoding& encoding = {});
+// A picture of four quarters, for telling which way it lies: red at the
+// top left, green at the top right, blue at the bottom left, white at the
+// bottom right.
+freeimage::Bitmap quarters(QSize size);
+bool write(const QString& path, const QByteArray& bytes);
+
 // The colour at one pixel, x from the left and y from the top.
 QRgb pixel(FIBITMAP* dib, int x, int y);
 QRgb pixel(const QString& path, int x, int y);
