@@ -50,15 +50,8 @@ const Decoder* soleDecoderFor(const QByteArray& source, FREE_IMAGE_FORMAT fif) {
   return nullptr;
 }
 
-}  // namespace
-
-bool isRecognisedPicture(const QByteArray& source) {
-  if (freeimage::GetFileType(source, 0) != FIF_UNKNOWN) return true;
-  const QByteArray start = head(source);
-  return heifRecognises(start) || jxlRecognises(start) || isoRawRecognises(start);
-}
-
-std::vector<const Decoder*> decodersFor(const QByteArray& source) {
+// The decoders that read the file, in the order they are tried.
+std::vector<const Decoder*> findDecoders(const QByteArray& source) {
   std::vector<const Decoder*> decoders;
   const FREE_IMAGE_FORMAT fif = freeimage::GetFileType(source, 0);
   if (const Decoder* sole = soleDecoderFor(source, fif)) return {sole};
@@ -69,6 +62,25 @@ std::vector<const Decoder*> decodersFor(const QByteArray& source) {
   if (fif != FIF_UNKNOWN) decoders.push_back(&freeImageDecoder());
   if (qtReads(source)) decoders.insert(fif == FIF_PNG && isPalettePng(source) ? decoders.begin() : decoders.end(), &qtDecoder());
   return decoders;
+}
+
+}  // namespace
+
+bool isRecognisedPicture(const QByteArray& source) {
+  if (freeimage::GetFileType(source, 0) != FIF_UNKNOWN) return true;
+  const QByteArray start = head(source);
+  return heifRecognises(start) || jxlRecognises(start) || isoRawRecognises(start);
+}
+
+std::vector<const Decoder*> decodersFor(const QByteArray& source) {
+  // Each step of a picture's conversion asks; the file is looked at once.
+  thread_local QByteArray lastState;
+  thread_local std::vector<const Decoder*> lastDecoders;
+  const QByteArray state = freeimage::FileState(source);
+  if (!state.isEmpty() && state == lastState) return lastDecoders;
+  lastDecoders = findDecoders(source);
+  lastState = state;
+  return lastDecoders;
 }
 
 Result<DecodedPicture> decodePicture(const DecodeRequest& request, int rank) {

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace freeimage {
@@ -79,9 +80,25 @@ void BitmapDeleter::operator()(FIBITMAP* dib) const noexcept {
   if (dib) FreeImage_Unload(dib);
 }
 
+QByteArray FileState(const QByteArray& file) {
+  struct stat info {};
+  if (::stat(file.constData(), &info) != 0) return QByteArray();
+  QByteArray state(sizeof(quint64) * 5, '\0');
+  const quint64 fields[] = {quint64(info.st_dev), quint64(info.st_ino), quint64(info.st_size),
+                            quint64(info.st_mtim.tv_sec), quint64(info.st_mtim.tv_nsec)};
+  std::memcpy(state.data(), fields, sizeof fields);
+  return file + '\0' + state;
+}
+
 FREE_IMAGE_FORMAT GetFileType(const QByteArray& file, int size) {
   prepare();
-  return FreeImage_GetFileType(file.constData(), size);
+  thread_local QByteArray lastState;
+  thread_local FREE_IMAGE_FORMAT lastFormat = FIF_UNKNOWN;
+  const QByteArray state = FileState(file) + char(size);
+  if (state.size() > 1 && state == lastState) return lastFormat;
+  lastFormat = FreeImage_GetFileType(file.constData(), size);
+  lastState = state;
+  return lastFormat;
 }
 
 Bitmap Load(FREE_IMAGE_FORMAT fif, const QByteArray& file, int flags) {

@@ -23,8 +23,13 @@ struct BitmapDeleter {
 using Bitmap = std::unique_ptr<FIBITMAP, BitmapDeleter>;
 
 // The library's format detection; FIF_UNKNOWN for missing, unreadable or
-// unrecognised files.
+// unrecognised files. Asked again of the same file, unchanged, it answers
+// from memory: the steps of one picture's conversion all ask.
 FREE_IMAGE_FORMAT GetFileType(const QByteArray& file, int size = 0);
+
+// What tells one state of a file from another: the file, its size and
+// when it last changed. Empty for a file that cannot be looked at.
+QByteArray FileState(const QByteArray& file);
 
 // Null when the format is unknown or the file cannot be decoded.
 Bitmap Load(FREE_IMAGE_FORMAT fif, const QByteArray& file, int flags = 0);

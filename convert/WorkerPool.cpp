@@ -19,8 +19,6 @@ namespace {
 
 using Outcome = ConvertResult::Outcome;
 
-// The wall-time backstop, as a multiple of the processor time allowed.
-constexpr int WallTimeFactor = 6;
 
 // Why a worker died with a picture in hand.
 ConvertResult deathResult(const QProcess& process, bool writing, int limitMs) {
@@ -180,7 +178,7 @@ void WorkerPool::dispatch() {
     worker.job = std::move(waiting_.front());
     waiting_.pop_front();
     worker.process->write(worker::encodeMessage(worker.job->request));
-    worker.deadline->start(WallTimeFactor * worker.job->limitMs);
+    worker.deadline->start(options_.wallTimeFactor * worker.job->limitMs);
   }
 }
 
@@ -190,7 +188,7 @@ void WorkerPool::onOutput(Worker& worker) {
     if (!worker.job) continue;
     if (const auto* limit = std::get_if<worker::LimitReport>(&*reply)) {
       worker.job->limitMs = limit->limitMs;
-      worker.deadline->start(WallTimeFactor * worker.job->limitMs);
+      worker.deadline->start(options_.wallTimeFactor * worker.job->limitMs);
     } else if (std::holds_alternative<worker::WritingReport>(*reply)) {
       worker.job->writing = true;
     } else if (std::holds_alternative<worker::RetiringReport>(*reply)) {
@@ -237,7 +235,7 @@ void WorkerPool::onTimeout(Worker& worker) {
   letGo(worker, true);
   worker.job.reset();
   results_.insert(job.ticket, ConvertResult::failed(job.writing ? Outcome::NotWritten : Outcome::NotRescaled,
-                                                     reasons::tooSlow(WallTimeFactor * job.limitMs)));
+                                                     reasons::tooSlow(options_.wallTimeFactor * job.limitMs)));
   startWorker(worker);
   dispatch();
   admit();
@@ -265,7 +263,7 @@ void WorkerPool::admit() {
     }
     job.asking = false;
     worker->process->write(worker::encodeMessage(grant));
-    worker->deadline->start(WallTimeFactor * job.limitMs);
+    worker->deadline->start(options_.wallTimeFactor * job.limitMs);
   }
 }
 

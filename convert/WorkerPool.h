@@ -35,6 +35,7 @@ class WorkerPool : public QObject {
     QString program;  // the worker's executable; "" for this program's own
     int workers = 0;  // 0: one per core, as many as the budget allows
     int baseTimeLimitMs = 10000;
+    int wallTimeFactor = 6;  // the wall-time backstop, as a multiple of the processor time allowed
     qint64 memoryBudgetBytes = 0;  // 0: what the machine can give when the pool starts
     qint64 memoryCapBytes = 0;     // a ceiling on each worker's address space, for tests; 0 for none
   };
