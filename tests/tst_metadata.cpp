@@ -12,26 +12,12 @@
 
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"  // Exiv2 0.27's std::auto_ptr
 #include <exiv2/exiv2.hpp>
-#include <lcms2.h>
 
 namespace {
 
-// Adobe RGB's primaries, gamma 2.2: a profile wider than sRGB, which must
-// go on for the colours to look as they did.
-QByteArray wideRgbProfile() {
-  const cmsCIExyY white{0.3127, 0.3290, 1};
-  const cmsCIExyYTRIPLE primaries{{0.64, 0.33, 1}, {0.21, 0.71, 1}, {0.15, 0.06, 1}};
-  cmsToneCurve* gamma = cmsBuildGamma(nullptr, 2.2);
-  cmsToneCurve* curves[3] = {gamma, gamma, gamma};
-  cmsHPROFILE profile = cmsCreateRGBProfile(&white, &primaries, curves);
-  cmsFreeToneCurve(gamma);
-  cmsUInt32Number size = 0;
-  cmsSaveProfileToMem(profile, nullptr, &size);
-  QByteArray bytes(qsizetype(size), 0);
-  cmsSaveProfileToMem(profile, bytes.data(), &size);
-  cmsCloseProfile(profile);
-  return bytes;
-}
+// Adobe RGB's primaries: a profile wider than sRGB, which must go on for
+// the colours to look as they did.
+QByteArray wideRgbProfile() { return pictures::rgbProfile({0.64, 0.33, 0.21, 0.71, 0.15, 0.06}); }
 
 QByteArray jpegOf(QSize size) { return freeimage::EncodeJpeg(pictures::make(size).get(), 0); }
 

@@ -3,10 +3,12 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QRandomGenerator>
 
 #include <algorithm>
 #include <cstring>
 #include <jxl/encode.h>
+#include <lcms2.h>
 #include <libheif/heif.h>
 
 #include <memory>
@@ -62,6 +64,29 @@ freeimage::Bitmap make(QSize size, Kind kind) {
 bool make(const QString& path, QSize size, FREE_IMAGE_FORMAT format, Kind kind) {
   freeimage::Bitmap dib = make(size, kind);
   return dib && FreeImage_Save(format, dib.get(), QFile::encodeName(path).constData(), 0);
+}
+
+freeimage::Bitmap noise(QSize size, int bpp, quint32 seed) {
+  freeimage::Bitmap dib(FreeImage_Allocate(size.width(), size.height(), bpp));
+  QRandomGenerator random(seed);
+  for (int y = 0; y < size.height(); ++y)
+    for (unsigned i = 0; i < FreeImage_GetLine(dib.get()); ++i) FreeImage_GetScanLine(dib.get(), y)[i] = BYTE(random.bounded(256));
+  return dib;
+}
+
+QByteArray rgbProfile(const std::array<double, 6>& p) {
+  const cmsCIExyY white{0.3127, 0.3290, 1};
+  const cmsCIExyYTRIPLE primaries{{p[0], p[1], 1}, {p[2], p[3], 1}, {p[4], p[5], 1}};
+  cmsToneCurve* gamma = cmsBuildGamma(nullptr, 2.2);
+  cmsToneCurve* curves[3] = {gamma, gamma, gamma};
+  cmsHPROFILE profile = cmsCreateRGBProfile(&white, &primaries, curves);
+  cmsFreeToneCurve(gamma);
+  cmsUInt32Number size = 0;
+  cmsSaveProfileToMem(profile, nullptr, &size);
+  QByteArray bytes(qsizetype(size), 0);
+  cmsSaveProfileToMem(profile, bytes.data(), &size);
+  cmsCloseProfile(profile);
+  return bytes;
 }
 
 namespace {
