@@ -12,26 +12,12 @@
 
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"  // Exiv2 0.27's std::auto_ptr
 #include <exiv2/exiv2.hpp>
-#include <lcms2.h>
 
 namespace {
 
-// Adobe RGB's primaries, gamma 2.2: a profile wider than sRGB, which must
-// go on for the colours to look as they did.
-QByteArray wideRgbProfile() {
-  const cmsCIExyY white{0.3127, 0.3290, 1};
-  const cmsCIExyYTRIPLE primaries{{0.64, 0.33, 1}, {0.21, 0.71, 1}, {0.15, 0.06, 1}};
-  cmsToneCurve* gamma = cmsBuildGamma(nullptr, 2.2);
-  cmsToneCurve* curves[3] = {gamma, gamma, gamma};
-  cmsHPROFILE profile = cmsCreateRGBProfile(&white, &primaries, curves);
-  cmsFreeToneCurve(gamma);
-  cmsUInt32Number size = 0;
-  cmsSaveProfileToMem(profile, nullptr, &size);
-  QByteArray bytes(qsizetype(size), 0);
-  cmsSaveProfileToMem(profile, bytes.data(), &size);
-  cmsCloseProfile(profile);
-  return bytes;
-}
+// Adobe RGB's primaries: a profile wider than sRGB, which must go on for
+// the colours to look as they did.
+QByteArray wideRgbProfile() { return pictures::rgbProfile({0.64, 0.33, 0.21, 0.71, 0.15, 0.06}); }
 
 QByteArray jpegOf(QSize size) { return freeimage::EncodeJpeg(pictures::make(size).get(), 0); }
 
@@ -41,11 +27,20 @@ Exiv2::Image::AutoPtr opened(const QString& path) {
   return image;
 }
 
-template <class Data>
-QByteArray valueOf(const Data& data, const char* key) {
-  for (const auto& d : data)
-    if (d.key() == key) return QByteArray::fromStdString(d.toString());
-  return "(none)";
+// The keys whose values in the output are not as expected, each with the
+// value found, or "(none)".
+QStringList differing(Exiv2::Image& image, const QList<std::pair<std::string, QByteArray>>& expected) {
+  QStringList found;
+  for (const auto& [key, value] : expected) {
+    QByteArray got = "(none)";
+    const auto look = [&](const auto& data) {
+      for (const auto& d : data)
+        if (d.key() == key) got = QByteArray::fromStdString(d.toString());
+    };
+    key.rfind("Exif.", 0) == 0 ? look(image.exifData()) : key.rfind("Iptc.", 0) == 0 ? look(image.iptcData()) : look(image.xmpData());
+    if (got != value) found << QString::fromStdString(key) + ": " + got;
+  }
+  return found;
 }
 
 // Every key in the output, EXIF, IPTC and XMP, for the checks that look
@@ -79,11 +74,9 @@ class MetadataTest : public QObject {
   // The metadata written into a fresh 160x120 JPEG, read back.
   Exiv2::Image::AutoPtr written(const Metadata& metadata) {
     QByteArray jpeg = jpegOf(QSize(160, 120));
-    if (!metadata.writeInto(jpeg, QSize(160, 120))) return Exiv2::Image::AutoPtr();
-    QFile file(dir.filePath("salida.jpg"));
-    if (!file.open(QIODevice::WriteOnly) || file.write(jpeg) != jpeg.size()) return Exiv2::Image::AutoPtr();
-    file.close();
-    return opened(file.fileName());
+    if (!metadata.writeInto(jpeg, QSize(160, 120)) || !pictures::write(dir.filePath("salida.jpg"), jpeg))
+      return Exiv2::Image::AutoPtr();
+    return opened(dir.filePath("salida.jpg"));
   }
 
  private slots:
@@ -133,15 +126,11 @@ class MetadataTest : public QObject {
     auto out = opened(QFile::decodeName(output));
     if (format != FIF_WEBP)
       QCOMPARE(QByteArray(reinterpret_cast<char*>(out->iccProfile()->pData_), out->iccProfile()->size_), profile);
-    QCOMPARE(valueOf(out->exifData(), "Exif.Image.Orientation"), "6");
-    QCOMPARE(valueOf(out->exifData(), "Exif.Image.Artist"), "Ana");
-    QCOMPARE(valueOf(out->exifData(), "Exif.Photo.PixelXDimension"), "160");
-    QCOMPARE(valueOf(out->exifData(), "Exif.Photo.PixelYDimension"), "120");
-    QCOMPARE(valueOf(out->xmpData(), "Xmp.exif.PixelXDimension"), "160");
-    QCOMPARE(valueOf(out->xmpData(), "Xmp.tiff.ImageLength"), "120");
-    QCOMPARE(valueOf(out->xmpData(), "Xmp.dc.creator"), "Ana");
-    if (format != FIF_WEBP)  // which has no place for IPTC
-      QCOMPARE(valueOf(out->iptcData(), "Iptc.Application2.Caption"), "Playa");
+    QCOMPARE(differing(*out, {{"Exif.Image.Orientation", "6"}, {"Exif.Image.Artist", "Ana"}, {"Exif.Photo.PixelXDimension", "160"},
+                              {"Exif.Photo.PixelYDimension", "120"}, {"Xmp.exif.PixelXDimension", "160"},
+                              {"Xmp.tiff.ImageLength", "120"}, {"Xmp.dc.creator", "Ana"},
+                              {"Iptc.Application2.Caption", format == FIF_WEBP ? "(none)" : "Playa"}}),  // WebP has no place for IPTC
+             QStringList());
     QCOMPARE(Exiv2::ExifThumbC(out->exifData()).copy().size_, 0L);
     for (const std::string& key : keysOf(*out)) QVERIFY2(key.find("GPS") == std::string::npos, key.c_str());
   }
@@ -205,9 +194,9 @@ class MetadataTest : public QObject {
     for (const std::string& key : keysOf(*out))
       for (const char* leak : Leaks)
         QVERIFY2(key.find(leak) == std::string::npos, key.c_str());
-    QCOMPARE(valueOf(out->exifData(), "Exif.Image.Model"), "NIKON D70");
-    QCOMPARE(valueOf(out->exifData(), "Exif.Photo.LensModel"), "18-70mm f/3.5-4.5");
-    QCOMPARE(valueOf(out->xmpData(), "Xmp.iptcExt.LocationCreated[1]/Iptc4xmpExt:City"), "Madrid");
+    QCOMPARE(differing(*out, {{"Exif.Image.Model", "NIKON D70"}, {"Exif.Photo.LensModel", "18-70mm f/3.5-4.5"},
+                              {"Xmp.iptcExt.LocationCreated[1]/Iptc4xmpExt:City", "Madrid"}}),
+             QStringList());
   }
 
   // An XMP packet or EXIF block too big for a JPEG segment loses its
@@ -246,11 +235,9 @@ class MetadataTest : public QObject {
 
     auto out = written(Metadata::read(QFile::encodeName(path)));
     QVERIFY(out.get());
-    QCOMPARE(valueOf(out->exifData(), "Exif.Image.Orientation"), "6");
-    QCOMPARE(valueOf(out->exifData(), "Exif.Image.Artist"), "Ana");
-    QCOMPARE(valueOf(out->exifData(), "Exif.Image.Copyright"), "Ana 2024");
-    QCOMPARE(valueOf(out->iptcData(), "Iptc.Application2.Caption"), "Playa");
-    QCOMPARE(valueOf(out->xmpData(), "Xmp.dc.creator"), "Ana");
+    QCOMPARE(differing(*out, {{"Exif.Image.Orientation", "6"}, {"Exif.Image.Artist", "Ana"}, {"Exif.Image.Copyright", "Ana 2024"},
+                              {"Iptc.Application2.Caption", "Playa"}, {"Xmp.dc.creator", "Ana"}}),
+             QStringList());
   }
 
   // Blocks another library took out of its container go through the same
@@ -274,8 +261,7 @@ class MetadataTest : public QObject {
     QCOMPARE(metadata.iccProfile(), profile);
     auto out = written(metadata);
     QVERIFY(out.get());
-    QCOMPARE(valueOf(out->exifData(), "Exif.Image.Orientation"), "8");
-    QCOMPARE(valueOf(out->xmpData(), "Xmp.dc.rights"), "lang=\"x-default\" Ana 2024");
+    QCOMPARE(differing(*out, {{"Exif.Image.Orientation", "8"}, {"Xmp.dc.rights", "lang=\"x-default\" Ana 2024"}}), QStringList());
     for (const std::string& key : keysOf(*out)) QVERIFY2(key.find("GPS") == std::string::npos, key.c_str());
   }
 };

@@ -24,25 +24,6 @@ Q_DECLARE_METATYPE(pictures::Codec)
 
 namespace {
 
-freeimage::Bitmap noise(QSize size, int bpp, quint32 seed) {
-  freeimage::Bitmap dib(FreeImage_Allocate(size.width(), size.height(), bpp));
-  QRandomGenerator random(seed);
-  for (int y = 0; y < size.height(); ++y) {
-    BYTE* line = FreeImage_GetScanLine(dib.get(), y);
-    for (unsigned i = 0; i < FreeImage_GetLine(dib.get()); ++i) line[i] = BYTE(random.bounded(256));
-  }
-  return dib;
-}
-
-QByteArray saved(cmsHPROFILE profile) {
-  cmsUInt32Number size = 0;
-  cmsSaveProfileToMem(profile, nullptr, &size);
-  QByteArray bytes(qsizetype(size), 0);
-  cmsSaveProfileToMem(profile, bytes.data(), &size);
-  cmsCloseProfile(profile);
-  return bytes;
-}
-
 // A CMYK input profile: each ink darkens and tints the paper in its way.
 QByteArray cmykProfile() {
   cmsHPROFILE profile = cmsCreateProfilePlaceholder(nullptr);
@@ -60,7 +41,12 @@ QByteArray cmykProfile() {
   cmsPipelineInsertStage(lut, cmsAT_BEGIN, clut);
   cmsWriteTag(profile, cmsSigAToB0Tag, lut);
   cmsPipelineFree(lut);
-  return saved(profile);
+  cmsUInt32Number size = 0;
+  cmsSaveProfileToMem(profile, nullptr, &size);
+  QByteArray bytes(qsizetype(size), 0);
+  cmsSaveProfileToMem(profile, bytes.data(), &size);
+  cmsCloseProfile(profile);
+  return bytes;
 }
 
 bool sameBytes(FIBITMAP* a, FIBITMAP* b) {
@@ -71,6 +57,11 @@ bool sameBytes(FIBITMAP* a, FIBITMAP* b) {
     if (memcmp(FreeImage_GetScanLine(a, int(y)), FreeImage_GetScanLine(b, int(y)), FreeImage_GetLine(a)) != 0)
       return false;
   return true;
+}
+
+// How far apart two colours are: the largest difference of a channel.
+int distance(QRgb a, QRgb b) {
+  return std::max({std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)), std::abs(qBlue(a) - qBlue(b))});
 }
 
 // A BMP of the given header size: 124 (version 5) as GIMP and ImageMagick
@@ -97,20 +88,17 @@ QByteArray bmp(QSize size, int bpp, int compression, const QByteArray& pixels, c
 // A Photoshop file as Photoshop keeps its merged picture: one uncompressed
 // plane per channel, and the colour profile among its resources.
 QByteArray psd(QSize size, quint16 mode, const QList<QByteArray>& planes, const QByteArray& icc = {}) {
-  QByteArray resources;
-  QDataStream r(&resources, QIODevice::WriteOnly);
-  if (!icc.isEmpty()) {
-    r.writeRawData("8BIM", 4);
-    r << quint16(0x040F) << quint16(0) << quint32(icc.size());
-    r.writeRawData(icc.constData(), int(icc.size()));
-    if (icc.size() % 2) r << quint8(0);
-  }
   QByteArray file;
   QDataStream s(&file, QIODevice::WriteOnly);
   s.writeRawData("8BPS\0\1\0\0\0\0\0\0", 12);
-  s << quint16(planes.size()) << quint32(size.height()) << quint32(size.width()) << quint16(8) << mode;
-  s << quint32(0) << quint32(resources.size());
-  s.writeRawData(resources.constData(), int(resources.size()));
+  s << quint16(planes.size()) << quint32(size.height()) << quint32(size.width()) << quint16(8) << mode << quint32(0);
+  const qint64 padded = icc.size() + icc.size() % 2;
+  s << quint32(icc.isEmpty() ? 0 : 12 + padded);
+  if (!icc.isEmpty()) {
+    s.writeRawData("8BIM", 4);
+    s << quint16(0x040F) << quint16(0) << quint32(icc.size());
+    s.writeRawData(icc.leftJustified(padded, '\0').constData(), int(padded));
+  }
   s << quint32(0) << quint16(0);
   for (const QByteArray& plane : planes) s.writeRawData(plane.constData(), int(plane.size()));
   return file;
@@ -121,35 +109,23 @@ QByteArray halves(QSize size, char left, char right) {
   return (QByteArray(size.width() / 2, left) + QByteArray(size.width() - size.width() / 2, right)).repeated(size.height());
 }
 
+// 40 x 30 pixels of 16 or 32 bits, left half one value, right half another.
+QByteArray halves(int bpp, quint32 left, quint32 right) {
+  QByteArray row;
+  for (int x = 0; x < 40; ++x) {
+    char bytes[4];
+    qToLittleEndian(x < 20 ? left : right, bytes);
+    row.append(bytes, bpp / 8);
+  }
+  return row.repeated(30);
+}
+
 // A PNG as the library writes it, with a gAMA chunk after its header.
 QByteArray withGamma(const QByteArray& png, double gamma) {
-  QByteArray chunk("gAMA");
-  chunk.append(4, '\0');
+  QByteArray chunk("gAMA\0\0\0\0", 8), crc(4, '\0');
   qToBigEndian(quint32(gamma * 100000 + 0.5), chunk.data() + 4);
-  QByteArray crc(4, '\0');
   qToBigEndian(quint32(crc32(0, reinterpret_cast<const Bytef*>(chunk.constData()), uInt(chunk.size()))), crc.data());
   return png.left(33) + QByteArray("\0\0\0\4", 4) + chunk + crc + png.mid(33);
-}
-
-// EXIF as a phone writes it, with a place and an Orientation of its own.
-QByteArray phoneExif(int orientation) {
-  Exiv2::ExifData exif;
-  exif["Exif.Image.Orientation"] = uint16_t(orientation);
-  exif["Exif.Image.Artist"] = "Ana";
-  exif["Exif.GPSInfo.GPSLatitudeRef"] = "N";
-  exif["Exif.GPSInfo.GPSLatitude"] = "40/1 25/1 0/1";
-  Exiv2::Blob blob;
-  Exiv2::ExifParser::encode(blob, Exiv2::littleEndian, exif);
-  return QByteArray(reinterpret_cast<const char*>(blob.data()), qsizetype(blob.size()));
-}
-
-QByteArray jpeg(FIBITMAP* dib) {
-  const std::unique_ptr<FIMEMORY, decltype(&FreeImage_CloseMemory)> memory(FreeImage_OpenMemory(), FreeImage_CloseMemory);
-  BYTE* data = nullptr;
-  DWORD size = 0;
-  FreeImage_SaveToMemory(FIF_JPEG, dib, memory.get(), JPEG_QUALITYSUPERB);
-  FreeImage_AcquireMemory(memory.get(), &data, &size);
-  return QByteArray(reinterpret_cast<const char*>(data), qsizetype(size));
 }
 
 // A camera's raw file as DNG keeps it: the camera's JPEG preview in the
@@ -159,12 +135,11 @@ QByteArray jpeg(FIBITMAP* dib) {
 // `light` gives the scene's linear light at each stored pixel. A sensor
 // `claimed` larger than `size` is a file pruned to its metadata, as
 // samples of metadata are: its data is missing.
-QByteArray dng(QSize size, const std::function<double(int, int)>& light, FIBITMAP* preview, int orientation,
-               QSize claimed = QSize()) {
+QByteArray dng(QSize size, const std::function<double(int, int)>& light, FIBITMAP* preview, QSize claimed = QSize()) {
   const QString path = QDir::temp().filePath(QStringLiteral("dimenzo-%1.dng").arg(QCoreApplication::applicationPid()));
   TIFF* tif = TIFFOpen(QFile::encodeName(path).constData(), "w");
   if (!tif) return QByteArray();
-  const QByteArray previewJpeg = jpeg(preview);
+  const QByteArray previewJpeg = freeimage::EncodeJpeg(preview, JPEG_QUALITYSUPERB);
   const uint8_t version[4] = {1, 4, 0, 0};
   const float toCamera[9] = {3.2406f, -1.5372f, -0.4986f, -0.9689f, 1.8758f, 0.0415f, 0.0557f, -0.2040f, 1.0570f};
   const float neutral[3] = {1, 1, 1};
@@ -172,15 +147,15 @@ QByteArray dng(QSize size, const std::function<double(int, int)>& light, FIBITMA
   TIFFSetField(tif, TIFFTAG_SUBFILETYPE, FILETYPE_REDUCEDIMAGE);
   TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, FreeImage_GetWidth(preview));
   TIFFSetField(tif, TIFFTAG_IMAGELENGTH, FreeImage_GetHeight(preview));
+  TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, FreeImage_GetHeight(preview));
   TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
   TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 3);
   TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_JPEG);
   TIFFSetField(tif, TIFFTAG_JPEGTABLESMODE, 0);
   TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_YCBCR);
-  TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, FreeImage_GetHeight(preview));
   TIFFSetField(tif, TIFFTAG_MAKE, "Dimenzo");
   TIFFSetField(tif, TIFFTAG_MODEL, "Prueba");
-  TIFFSetField(tif, TIFFTAG_ORIENTATION, orientation);
+  TIFFSetField(tif, TIFFTAG_ORIENTATION, 6);
   TIFFSetField(tif, TIFFTAG_DNGVERSION, version);
   TIFFSetField(tif, TIFFTAG_UNIQUECAMERAMODEL, "Dimenzo Prueba");
   TIFFSetField(tif, TIFFTAG_COLORMATRIX1, 9, toCamera);
@@ -194,23 +169,23 @@ QByteArray dng(QSize size, const std::function<double(int, int)>& light, FIBITMA
   const uint8_t pattern[4] = {0, 1, 1, 2};  // red, green / green, blue
   const uint32_t white = 4095;
   const float black = 0;
+  const QSize stated = claimed.isValid() ? claimed : size;
   TIFFSetField(tif, TIFFTAG_SUBFILETYPE, 0);
-  TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, claimed.isValid() ? claimed.width() : size.width());
-  TIFFSetField(tif, TIFFTAG_IMAGELENGTH, claimed.isValid() ? claimed.height() : size.height());
+  TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, stated.width());
+  TIFFSetField(tif, TIFFTAG_IMAGELENGTH, stated.height());
+  TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, stated.height());
   TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 16);
   TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
   TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
   TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, 32803);  // colour filter array
   TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-  TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, claimed.isValid() ? claimed.height() : size.height());
   TIFFSetField(tif, TIFFTAG_CFAREPEATPATTERNDIM, repeat);
   TIFFSetField(tif, TIFFTAG_CFAPATTERN, 4, pattern);
   TIFFSetField(tif, TIFFTAG_WHITELEVEL, 1, &white);
   TIFFSetField(tif, TIFFTAG_BLACKLEVEL, 1, &black);
-  std::vector<uint16_t> mosaic(size_t(size.width()) * size_t(size.height()));
+  std::vector<uint16_t> mosaic;
   for (int y = 0; y < size.height(); ++y)
-    for (int x = 0; x < size.width(); ++x)
-      mosaic[size_t(y) * size_t(size.width()) + size_t(x)] = uint16_t(std::clamp(light(x, y), 0.0, 1.0) * white + 0.5);
+    for (int x = 0; x < size.width(); ++x) mosaic.push_back(uint16_t(std::clamp(light(x, y), 0.0, 1.0) * white + 0.5));
   TIFFWriteRawStrip(tif, 0, mosaic.data(), tmsize_t(mosaic.size() * 2));
   TIFFWriteDirectory(tif);
   TIFFClose(tif);
@@ -235,17 +210,6 @@ QByteArray saved(FIBITMAP* dib, FREE_IMAGE_FORMAT format, const QString& path) {
   return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-// 40 x 30 pixels of 16 or 32 bits, left half one value, right half another.
-QByteArray halves(int bpp, quint32 left, quint32 right) {
-  QByteArray row;
-  for (int x = 0; x < 40; ++x) {
-    char bytes[4];
-    qToLittleEndian(x < 20 ? left : right, bytes);
-    row.append(bytes, bpp / 8);
-  }
-  return row.repeated(30);
-}
-
 // A TGA of 40 x 30 32-bit pixels, bottom-up; the descriptor's low bits
 // count the bits of alpha.
 QByteArray tga(int descriptor, const QByteArray& pixels) {
@@ -260,16 +224,11 @@ QByteArray tga(int descriptor, const QByteArray& pixels) {
 
 // An icon of one 40 x 30 bitmap and its AND mask, whose set bits are transparent.
 QByteArray icon(int bpp, const QByteArray& pixels, const QByteArray& andMask) {
-  QByteArray info(40, 0);
+  QByteArray info(40, 0), directory(22, 0);
   const quint32 fields[] = {40, 40, 60, 1 | quint32(bpp) << 16, 0, quint32(pixels.size() + andMask.size())};
   for (size_t i = 0; i < std::size(fields); ++i) qToLittleEndian(fields[i], info.data() + 4 * i);
-  QByteArray directory(22, 0);
-  qToLittleEndian(quint16(1), directory.data() + 2);
-  qToLittleEndian(quint16(1), directory.data() + 4);
-  directory[6] = 40;
-  directory[7] = 30;
-  qToLittleEndian(quint16(1), directory.data() + 10);
-  qToLittleEndian(quint16(bpp), directory.data() + 12);
+  const quint16 entry[] = {0, 1, 1, 30 << 8 | 40, 0, 1, quint16(bpp)};  // reserved, icon, one; width, height; planes, bits
+  for (size_t i = 0; i < std::size(entry); ++i) qToLittleEndian(entry[i], directory.data() + 2 * i);
   qToLittleEndian(quint32(info.size() + pixels.size() + andMask.size()), directory.data() + 14);
   qToLittleEndian(quint32(22), directory.data() + 18);
   return directory + info + pixels + andMask;
@@ -306,10 +265,6 @@ class PictureTest : public QObject {
     if (qMin(qRed(right), qMin(qGreen(right), qBlue(right))) <= 240) return "right half not white";
     return {};
   }
-  void write(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
-  }
   static Exiv2::Image::AutoPtr opened(const QString& path) {
     auto image = Exiv2::ImageFactory::open(QFile::encodeName(path).toStdString());
     image->readMetadata();
@@ -328,11 +283,7 @@ class PictureTest : public QObject {
     QTest::newRow("png 48-bit") << Kind::Rgb48 << FIF_PNG;
     QTest::newRow("png grey 16") << Kind::Grey16 << FIF_PNG;
     QTest::newRow("exr float") << Kind::RgbFloat << FIF_EXR;
-    QTest::newRow("hdr float") << Kind::RgbFloat << FIF_HDR;
-    QTest::newRow("bmp palette") << Kind::Palette8 << FIF_BMP;
     QTest::newRow("grey jpeg") << Kind::Grey8 << FIF_JPEG;
-    QTest::newRow("webp rgba") << Kind::Rgba32 << FIF_WEBP;
-    QTest::newRow("upright jpeg") << Kind::Rgb24 << FIF_JPEG;
   }
   void everyKindBecomesColourAtTheSize() {
     QFETCH(Kind, kind);
@@ -368,15 +319,13 @@ class PictureTest : public QObject {
     // Photoshop keeps ink as 255 less its amount.
     QList<QByteArray> planes;
     for (int c = 0; c < 4; ++c) planes << halves(QSize(64, 48), char(255 - inks[0][c]), char(255 - inks[1][c]));
-    QFile psdFile(dir.filePath("cmyk.psd"));
-    QVERIFY(psdFile.open(QIODevice::WriteOnly) && psdFile.write(psd(QSize(64, 48), 4, planes, profile)) > 0);
-    psdFile.close();
+    QVERIFY(pictures::write(dir.filePath("cmyk.psd"), psd(QSize(64, 48), 4, planes, profile)));
 
     cmsHPROFILE in = cmsOpenProfileFromMem(profile.constData(), cmsUInt32Number(profile.size()));
     cmsHPROFILE srgb = cmsCreate_sRGBProfile(), lab = cmsCreateLab4Profile(nullptr);
     cmsHTRANSFORM expected = cmsCreateTransform(in, TYPE_CMYK_8, lab, TYPE_Lab_DBL, INTENT_PERCEPTUAL, 0);
     cmsHTRANSFORM shown = cmsCreateTransform(srgb, TYPE_RGB_8, lab, TYPE_Lab_DBL, INTENT_PERCEPTUAL, 0);
-    for (const QString& source : {tiff, psdFile.fileName()}) {
+    for (const QString& source : {tiff, dir.filePath("cmyk.psd")}) {
       QVERIFY(convert(source).get());
       for (int half = 0; half < 2; ++half) {
         const QRgb pixel = pictures::pixel(dir.filePath("salida.jpg"), 40 + 80 * half, 60);
@@ -436,15 +385,11 @@ class PictureTest : public QObject {
     QFETCH(QPoint, atOther);
     QFETCH(QRgb, otherColour);
     QFETCH(int, tolerance);
-    QFile source(dir.filePath(QTest::currentDataTag()));
-    QVERIFY(source.open(QIODevice::WriteOnly) && source.write(file) == file.size());
-    source.close();
-    QVERIFY(convert(source.fileName()).get());
+    QVERIFY(pictures::write(dir.filePath(QTest::currentDataTag()), file));
+    QVERIFY(convert(dir.filePath(QTest::currentDataTag())).get());
     for (const auto& [point, expected] : {std::pair{at, colour}, std::pair{atOther, otherColour}}) {
       const QRgb got = pictures::pixel(dir.filePath("salida.jpg"), point.x(), point.y());
-      QVERIFY2(qAbs(qRed(got) - qRed(expected)) <= tolerance && qAbs(qGreen(got) - qGreen(expected)) <= tolerance &&
-                   qAbs(qBlue(got) - qBlue(expected)) <= tolerance,
-               qPrintable(QString("(%1,%2): %3").arg(point.x()).arg(point.y()).arg(got, 8, 16)));
+      QVERIFY2(distance(got, expected) <= tolerance, qPrintable(QString("(%1,%2): %3").arg(point.x()).arg(point.y()).arg(got, 8, 16)));
     }
   }
 
@@ -523,9 +468,7 @@ class PictureTest : public QObject {
     QVERIFY(pixels);
     for (qsizetype i = 0; i < at.size(); ++i) {
       const QRgb got = pictures::pixel(pixels.get(), at[i].x(), at[i].y()), want = shown[i];
-      const int off = std::max({std::abs(qRed(got) - qRed(want)), std::abs(qGreen(got) - qGreen(want)),
-                                std::abs(qBlue(got) - qBlue(want))});
-      QVERIFY2(off <= 3, qPrintable(QString("at %1,%2: %3 for %4").arg(at[i].x()).arg(at[i].y())
+      QVERIFY2(distance(got, want) <= 3, qPrintable(QString("at %1,%2: %3 for %4").arg(at[i].x()).arg(at[i].y())
                                         .arg(QColor(got).name(), QColor(want).name())));
     }
     QVERIFY(convert(file).get());
@@ -567,6 +510,11 @@ class PictureTest : public QObject {
     QTest::newRow("rle8 top-down") << bmp(QSize(40, -30), 8, 1, rle, twoColours);
     // Each row ends after its red half, leaving the rest unset.
     QTest::newRow("rle8 rows cut short") << bmp(size, 8, 1, QByteArray("\x14\x00\x00\x00", 4).repeated(30), twoColours);
+    // Pixels where the file says, past a gap or a palette that pixels of 16 bits do not use.
+    QByteArray gap = bmp(size, 24, 0, rgb, {}, 40).insert(54, QByteArray(100, '\0'));
+    qToLittleEndian(quint32(154), gap.data() + 10);
+    QTest::newRow("gap before the pixels") << gap;
+    QTest::newRow("16-bit with a palette") << bmp(size, 16, 3, halves(16, 0xF800, 0xFFFF), twoColours, 40, {0xF800, 0x07E0, 0x001F});
 
     const QByteArray redHiddenGreen = (QByteArray("\0\0\xff\0", 4).repeated(20) + QByteArray("\0\xff\0\0", 4).repeated(20)).repeated(30);
     const QByteArray rightHalfMasked = QByteArray("\0\0\x0f\xff\xff\0\0\0", 8).repeated(30);
@@ -581,7 +529,7 @@ class PictureTest : public QObject {
   }
   void readAsTheirFilesSay() {
     QFETCH(QByteArray, file);
-    write(dir.filePath("imagen"), file);
+    QVERIFY(pictures::write(dir.filePath("imagen"), file));
     QVERIFY(convert(dir.filePath("imagen")).get());
     QCOMPARE(notRedThenWhite(), QString());
   }
@@ -589,7 +537,7 @@ class PictureTest : public QObject {
   // Where the image library reads a BMP in gdk-pixbuf's stead, it takes its
   // fourth byte as the file says too.
   void secondDecoderTakesTheFourthByteAlike() {
-    write(dir.filePath("imagen.bmp"), bmp(QSize(40, 30), 32, 0, halves(32, 0x40FF0000, 0x80FFFFFF), {}, 40));
+    QVERIFY(pictures::write(dir.filePath("imagen.bmp"), bmp(QSize(40, 30), 32, 0, halves(32, 0x40FF0000, 0x80FFFFFF), {}, 40)));
     const QByteArray source = QFile::encodeName(dir.filePath("imagen.bmp")), output = QFile::encodeName(dir.filePath("salida.jpg"));
     const ConvertResult result = convertPicture({source, output, {}, QSize(160, 120), 512, 0, 1});
     QVERIFY(result.outcome == ConvertResult::Outcome::Written && commitOutput(result.tempPath, output));
@@ -613,8 +561,8 @@ class PictureTest : public QObject {
     QFETCH(QByteArray, file);
     QFETCH(int, redAtTop);
     const QByteArray noisy = QFile::encodeName(dir.filePath("ruido.bmp")), broken = QFile::encodeName(dir.filePath("rota.bmp"));
-    QVERIFY(FreeImage_Save(FIF_BMP, noise(QSize(100, 100), 24, 7).get(), noisy.constData(), 0));
-    write(QFile::decodeName(broken), file);
+    QVERIFY(FreeImage_Save(FIF_BMP, pictures::noise(QSize(100, 100), 24, 7).get(), noisy.constData(), 0));
+    QVERIFY(pictures::write(QFile::decodeName(broken), file));
     freeimage::Bitmap first;
     for (int run = 0; run < 2; ++run) {
       QVERIFY(readAsARunWould(noisy));
@@ -633,34 +581,6 @@ class PictureTest : public QObject {
     }
   }
 
-  // Samples of BMP Suite: the same picture in the variants its makers
-  // found other programs misread, each as its plain form shows it.
-  void bmpSuiteShowsOnePicture_data() {
-    QTest::addColumn<QString>("variant");
-    QTest::addColumn<QString>("plain");
-    QTest::addColumn<int>("tolerance");  // levels, for channels of fewer bits
-    QTest::newRow("os/2 16-byte header") << "pal8os2v2-16.bmp" << "pal8-0.bmp" << 0;
-    QTest::newRow("rle8 top-down") << "rletopdown.bmp" << "pal8-0.bmp" << 0;
-    QTest::newRow("gap before the pixels") << "pal8offs.bmp" << "pal8-0.bmp" << 0;
-    QTest::newRow("16-bit with a palette") << "rgb16-565pal.bmp" << "rgb24.bmp" << 8;
-    QTest::newRow("32-bit 11-11-10") << "rgb32-111110.bmp" << "rgb24.bmp" << 1;
-  }
-  void bmpSuiteShowsOnePicture() {
-    QFETCH(QString, variant);
-    QFETCH(QString, plain);
-    QFETCH(int, tolerance);
-    const QByteArray suite = QByteArray(DIMENZO_TESTDATA) + "/bmpsuite/";
-    const freeimage::Bitmap shown = readAsARunWould(suite + variant.toUtf8()), expected = readAsARunWould(suite + plain.toUtf8());
-    QVERIFY(shown && expected);
-    QCOMPARE(FreeImage_GetWidth(shown.get()), FreeImage_GetWidth(expected.get()));
-    QCOMPARE(FreeImage_GetHeight(shown.get()), FreeImage_GetHeight(expected.get()));
-    int worst = 0;
-    for (unsigned y = 0; y < FreeImage_GetHeight(shown.get()); ++y)
-      for (unsigned x = 0; x < FreeImage_GetLine(shown.get()); ++x)
-        worst = std::max(worst, std::abs(FreeImage_GetScanLine(shown.get(), int(y))[x] - FreeImage_GetScanLine(expected.get(), int(y))[x]));
-    QVERIFY2(worst <= tolerance, qPrintable(QString::number(worst)));
-  }
-
   // Our resampler stands in for the library's B-spline rescale: every byte
   // within one level of the library's, and only the odd one off by that
   // much (a sum within a hair of a half), whichever pass goes first, on
@@ -676,7 +596,6 @@ class PictureTest : public QObject {
       int bpp;
     } cases[] = {
         {"shrink both", {1203, 777}, {640, 480}, 24},
-        {"shrink a lot", {2001, 1499}, {160, 120}, 24},
         {"widen, shrink height", {300, 1000}, {1024, 768}, 24},
         {"narrow, heighten", {1203, 100}, {640, 480}, 24},
         {"enlarge both", {97, 61}, {320, 240}, 24},
@@ -686,15 +605,10 @@ class PictureTest : public QObject {
         {"heighten only, short rows", {33, 61}, {33, 240}, 24},
         {"one pixel", {1, 1}, {160, 120}, 24},
         {"thin strip", {5000, 3}, {160, 120}, 24},
-        {"thin column", {3, 5000}, {160, 120}, 24},
-        {"odd sizes", {333, 217}, {101, 67}, 24},
         {"grey", {1203, 777}, {800, 600}, 8},
-        {"grey, widen", {31, 900}, {320, 240}, 8},
         {"grey, enlarge", {61, 47}, {320, 240}, 8},
         {"grey, width only", {1001, 301}, {333, 301}, 8},
         {"grey, height only", {300, 1001}, {300, 333}, 8},
-        {"grey, one pixel", {1, 1}, {160, 120}, 8},
-        {"grey, thin column", {3, 5000}, {160, 120}, 8},
     };
     for (const auto& c : cases)
       for (const auto set : {freeimage::VectorSet::Best, freeimage::VectorSet::Sse2})
@@ -706,7 +620,7 @@ class PictureTest : public QObject {
     QFETCH(QSize, to);
     QFETCH(int, bpp);
     QFETCH(int, set);
-    freeimage::Bitmap source = noise(from, bpp, quint32(from.width() * 7 + bpp));
+    freeimage::Bitmap source = pictures::noise(from, bpp, quint32(from.width() * 7 + bpp));
     FreeImage_SetDotsPerMeterX(source.get(), 2835);
     freeimage::Bitmap theirs = freeimage::Rescale(source.get(), to.width(), to.height(), FILTER_BSPLINE);
     freeimage::Bitmap ours = freeimage::RescaleBSpline(source.get(), to.width(), to.height(), freeimage::VectorSet(set));
@@ -734,7 +648,7 @@ class PictureTest : public QObject {
   }
 
   void compositeMatchesTheLibrary() {
-    freeimage::Bitmap source = noise(QSize(517, 300), 32, 5);
+    freeimage::Bitmap source = pictures::noise(QSize(517, 300), 32, 5);
     RGBQUAD white{255, 255, 255, 0};
     freeimage::Bitmap theirs(FreeImage_Composite(source.get(), FALSE, &white, nullptr));
     freeimage::Bitmap ours = freeimage::CompositeOnWhite(source.get());
@@ -765,41 +679,28 @@ class PictureTest : public QObject {
     QFETCH(pictures::Codec, codec);
     QFETCH(int, orientation);
     QFETCH(bool, exif);
-    const freeimage::Bitmap stored = pictures::quarters(QSize(128, 96));
-    const auto shown = [](const Exiv2::Image& image) {
-      const auto tag = image.exifData().findKey(Exiv2::ExifKey("Exif.Image.Orientation"));
-      return tag == image.exifData().end() ? 1 : int(tag->toLong());
-    };
-    const QString twin = dir.filePath("gemela.jpg");
-    QVERIFY(pictures::write(twin, jpeg(stored.get())));
-    {
-      auto image = Exiv2::ImageFactory::open(QFile::encodeName(twin).toStdString());
-      Exiv2::ExifData exif;
-      exif["Exif.Image.Orientation"] = uint16_t(orientation);
-      image->setExifData(exif);
-      image->writeMetadata();
-    }
-    const Exiv2::Image::AutoPtr fromJpeg = convert(twin);
-    QVERIFY(fromJpeg.get());
-
-    const QString phone = dir.filePath("movil");
     pictures::Encoding encoding;
     encoding.orientation = orientation;
-    if (exif) encoding.exif = phoneExif(8);
-    QVERIFY(pictures::write(phone, pictures::encoded(stored.get(), codec, encoding)));
-    const Exiv2::Image::AutoPtr output = convert(phone);
+    if (exif) {  // as a phone writes it, with a place and an Orientation of its own
+      Exiv2::ExifData data;
+      data["Exif.Image.Orientation"] = uint16_t(8);
+      data["Exif.Image.Artist"] = "Ana";
+      data["Exif.GPSInfo.GPSLatitude"] = "40/1 25/1 0/1";
+      Exiv2::Blob blob;
+      Exiv2::ExifParser::encode(blob, Exiv2::littleEndian, data);
+      encoding.exif = QByteArray(reinterpret_cast<const char*>(blob.data()), qsizetype(blob.size()));
+    }
+    QVERIFY(pictures::write(dir.filePath("movil"), pictures::encoded(pictures::quarters(QSize(128, 96)).get(), codec, encoding)));
+    const Exiv2::Image::AutoPtr output = convert(dir.filePath("movil"));
     QVERIFY(output.get());
-    QCOMPARE(shown(*output), orientation);
-    QCOMPARE(shown(*output), shown(*fromJpeg));
+    const auto shown = output->exifData().findKey(Exiv2::ExifKey("Exif.Image.Orientation"));
+    QCOMPARE(shown == output->exifData().end() ? 1 : int(shown->toLong()), orientation);
     QCOMPARE(QSize(output->pixelWidth(), output->pixelHeight()), QSize(160, 120));
-    QCOMPARE(QSize(output->pixelWidth(), output->pixelHeight()), QSize(fromJpeg->pixelWidth(), fromJpeg->pixelHeight()));
-    const struct { QPoint at; QRgb colour; } quarters[] = {
-        {{40, 30}, qRgb(255, 0, 0)}, {{120, 30}, qRgb(0, 255, 0)}, {{40, 90}, qRgb(0, 0, 255)}, {{120, 90}, qRgb(255, 255, 255)}};
-    for (const auto& [at, colour] : quarters) {
+    // As stored: red, green / blue, white.
+    for (const auto& [at, colour] : std::initializer_list<std::pair<QPoint, QRgb>>{
+             {{40, 30}, qRgb(255, 0, 0)}, {{120, 30}, qRgb(0, 255, 0)}, {{40, 90}, qRgb(0, 0, 255)}, {{120, 90}, qRgb(255, 255, 255)}}) {
       const QRgb got = pictures::pixel(dir.filePath("salida.jpg"), at.x(), at.y());
-      QVERIFY2(qAbs(qRed(got) - qRed(colour)) < 48 && qAbs(qGreen(got) - qGreen(colour)) < 48 &&
-                   qAbs(qBlue(got) - qBlue(colour)) < 48,
-               qPrintable(QString("(%1,%2): %3").arg(at.x()).arg(at.y()).arg(got, 8, 16)));
+      QVERIFY2(distance(got, colour) < 48, qPrintable(QString("(%1,%2): %3").arg(at.x()).arg(at.y()).arg(got, 8, 16)));
     }
     if (!exif) return;
     QCOMPARE(QString::fromStdString(output->exifData()["Exif.Image.Artist"].toString()), "Ana");
@@ -811,7 +712,6 @@ class PictureTest : public QObject {
   // light (BT.2100's PQ) brought into sRGB, its reference white as white;
   // 10 and 12 bits as 16-bit pictures are, by their top bits.
   void phoneColoursAsTheFileTellsThem() {
-    const freeimage::Bitmap stored = pictures::quarters(QSize(128, 96));
     const auto profileOf = [this](const pictures::Encoding& encoding, pictures::Codec codec) {
       const QString source = dir.filePath("color");
       const Exiv2::Image::AutoPtr output =
@@ -821,42 +721,31 @@ class PictureTest : public QObject {
       if (!output.get() || !output->iccProfileDefined()) return QByteArray();
       return QByteArray(reinterpret_cast<const char*>(output->iccProfile()->pData_), output->iccProfile()->size_);
     };
-    const cmsCIExyY d65{0.3127, 0.3290, 1};
-    cmsToneCurve* gamma = cmsBuildGamma(nullptr, 2.2);
-    cmsToneCurve* curves[3] = {gamma, gamma, gamma};
-    const cmsCIExyYTRIPLE wide{{0.64, 0.33, 1}, {0.21, 0.71, 1}, {0.15, 0.06, 1}}, p3{{0.68, 0.32, 1}, {0.265, 0.69, 1}, {0.15, 0.06, 1}};
-    const QByteArray own = saved(cmsCreateRGBProfile(&d65, &wide, curves));
-    const QByteArray p3Profile = saved(cmsCreateRGBProfile(&d65, &p3, curves));
-    cmsFreeToneCurve(gamma);
     pictures::Encoding withProfile;
-    withProfile.icc = own;
-    QCOMPARE(profileOf(withProfile, pictures::Codec::Hevc), own);
+    withProfile.icc = pictures::rgbProfile({0.64, 0.33, 0.21, 0.71, 0.15, 0.06});
+    QCOMPARE(profileOf(withProfile, pictures::Codec::Hevc), withProfile.icc);
 
     pictures::Encoding displayP3;
     displayP3.primaries = 12;
-    const QByteArray made = profileOf(displayP3, pictures::Codec::Av1);
-    QVERIFY(!made.isEmpty());
+    const QByteArray made = profileOf(displayP3, pictures::Codec::Av1), p3 = pictures::rgbProfile({0.68, 0.32, 0.265, 0.69, 0.15, 0.06});
+    cmsHPROFILE a = cmsOpenProfileFromMem(made.constData(), cmsUInt32Number(made.size()));
+    cmsHPROFILE b = cmsOpenProfileFromMem(p3.constData(), cmsUInt32Number(p3.size()));
     for (const cmsTagSignature colorant : {cmsSigRedColorantTag, cmsSigGreenColorantTag, cmsSigBlueColorantTag}) {
-      cmsHPROFILE a = cmsOpenProfileFromMem(made.constData(), cmsUInt32Number(made.size()));
-      cmsHPROFILE b = cmsOpenProfileFromMem(p3Profile.constData(), cmsUInt32Number(p3Profile.size()));
-      const auto* x = static_cast<const cmsCIEXYZ*>(cmsReadTag(a, colorant));
+      const auto* x = a ? static_cast<const cmsCIEXYZ*>(cmsReadTag(a, colorant)) : nullptr;
       const auto* y = static_cast<const cmsCIEXYZ*>(cmsReadTag(b, colorant));
-      QVERIFY(x && y);
-      QVERIFY2(qAbs(x->X - y->X) < 0.005 && qAbs(x->Y - y->Y) < 0.005 && qAbs(x->Z - y->Z) < 0.005, "P3 primaries");
-      cmsCloseProfile(a);
-      cmsCloseProfile(b);
+      QVERIFY2(x && qAbs(x->X - y->X) < 0.005 && qAbs(x->Y - y->Y) < 0.005 && qAbs(x->Z - y->Z) < 0.005, "P3 primaries");
     }
+    if (a) cmsCloseProfile(a);
+    cmsCloseProfile(b);
 
     // (libheif 1.15 cannot have libaom write more than 8 bits.)
-    for (const auto& [bits, codec] : {std::pair{10, pictures::Codec::Hevc}, std::pair{12, pictures::Codec::Hevc}}) {
+    for (const int bits : {10, 12}) {
       pictures::Encoding deep;
       deep.bits = bits;
-      QVERIFY(profileOf(deep, codec).isEmpty());  // sRGB needs none
+      QVERIFY(profileOf(deep, pictures::Codec::Hevc).isEmpty());  // sRGB needs none
       for (const auto& [at, colour] : {std::pair{QPoint(40, 30), qRgb(255, 0, 0)}, std::pair{QPoint(120, 90), qRgb(255, 255, 255)}}) {
         const QRgb got = pictures::pixel(dir.filePath("salida.jpg"), at.x(), at.y());
-        QVERIFY2(qAbs(qRed(got) - qRed(colour)) < 24 && qAbs(qGreen(got) - qGreen(colour)) < 24 &&
-                     qAbs(qBlue(got) - qBlue(colour)) < 24,
-                 qPrintable(QString("%1 bits: %2").arg(bits).arg(got, 8, 16)));
+        QVERIFY2(distance(got, colour) < 24, qPrintable(QString("%1 bits: %2").arg(bits).arg(got, 8, 16)));
       }
     }
 
@@ -874,8 +763,8 @@ class PictureTest : public QObject {
       const Exiv2::Image::AutoPtr output = convert(dir.filePath("pq"));
       QVERIFY(output.get() && !output->iccProfileDefined());
       const QRgb white = pictures::pixel(dir.filePath("salida.jpg"), 30, 60), black = pictures::pixel(dir.filePath("salida.jpg"), 130, 60);
-      QVERIFY2(qMin(qRed(white), qMin(qGreen(white), qBlue(white))) > 235, qPrintable(QString::number(white, 16)));
-      QVERIFY2(qMax(qRed(black), qMax(qGreen(black), qBlue(black))) < 20, qPrintable(QString::number(black, 16)));
+      QVERIFY2(distance(white, qRgb(255, 255, 255)) < 20, qPrintable(QString::number(white, 16)));
+      QVERIFY2(distance(black, qRgb(0, 0, 0)) < 20, qPrintable(QString::number(black, 16)));
     }
   }
 
@@ -896,7 +785,7 @@ class PictureTest : public QObject {
         memset(FreeImage_GetScanLine(preview.get(), y) + 3 * x, int(srgb * 255 + 0.5), 3);
       }
     const QString raw = dir.filePath("foto.dng");
-    QVERIFY(pictures::write(raw, dng(sensor, scene, preview.get(), 6)));
+    QVERIFY(pictures::write(raw, dng(sensor, scene, preview.get())));
     Exiv2::Image::AutoPtr output = convert(raw);
     QVERIFY(output.get());
     QCOMPARE(output->exifData()["Exif.Image.Orientation"].toLong(), 6L);
@@ -910,19 +799,18 @@ class PictureTest : public QObject {
     freeimage::Bitmap large(FreeImage_Allocate(400, 300, 24));
     for (int y = 0; y < 300; ++y)
       for (int x = 0; x < 400; ++x) memcpy(FreeImage_GetScanLine(large.get(), y) + 3 * x, "\x3c\x3c\xc8", 3);
-    QVERIFY(pictures::write(raw, dng(sensor, scene, large.get(), 6)));
+    QVERIFY(pictures::write(raw, dng(sensor, scene, large.get())));
     output = convert(raw);
     QVERIFY(output.get());
     QCOMPARE(output->exifData()["Exif.Image.Orientation"].toLong(), 6L);
     const QRgb fromPreview = pictures::pixel(dir.filePath("salida.jpg"), 80, 60);
-    QVERIFY2(qAbs(qRed(fromPreview) - 200) < 8 && qAbs(qGreen(fromPreview) - 60) < 8, qPrintable(QString::number(fromPreview, 16)));
+    QVERIFY2(distance(fromPreview, qRgb(200, 60, 60)) < 8, qPrintable(QString::number(fromPreview, 16)));
 
-    const QString noData = "El archivo RAW no contiene los datos de la imagen, solo sus metadatos.";
-    for (const QByteArray& pruned : {dng(QSize(32, 32), scene, preview.get(), 6, QSize(4096, 3072)), dng(sensor, [](int, int) { return 0.0; }, preview.get(), 6)}) {
+    for (const QByteArray& pruned : {dng(QSize(32, 32), scene, preview.get(), QSize(4096, 3072)), dng(sensor, [](int, int) { return 0.0; }, preview.get())}) {
       QVERIFY(pictures::write(raw, pruned));
       const ConvertResult result = convertPicture({QFile::encodeName(raw), QFile::encodeName(raw) + ".jpg", {}, QSize(160, 120), 512});
       QCOMPARE(result.outcome, ConvertResult::Outcome::NotRescaled);
-      QCOMPARE(result.reason, noData);
+      QCOMPARE(result.reason, "El archivo RAW no contiene los datos de la imagen, solo sus metadatos.");
     }
   }
 

@@ -65,8 +65,7 @@ class QueueTest : public QObject {
     QTemporaryDir root;
     auto write = [&](const QString& file, const QByteArray& text) {
       QDir().mkpath(QFileInfo(root.filePath(file)).absolutePath());
-      QFile out(root.filePath(file));
-      QVERIFY(out.open(QIODevice::WriteOnly) && out.write(text) == text.size());
+      QVERIFY(pictures::write(root.filePath(file), text));
     };
     const QByteArray at = QFile::encodeName(root.path());
     constexpr qint64 GiB = qint64(1) << 30;
@@ -105,14 +104,11 @@ class QueueTest : public QObject {
         {QByteArray("\xff\x0b") + QByteArray(64, 'x'), false},
     };
     QList<bool> accepted, expected;
-    for (qsizetype i = 0; i < files.size(); ++i) {
-      const QString path = dir.filePath(QString("primeros/%1").arg(i));
-      QDir().mkpath(dir.filePath("primeros"));
-      QFile file(path);
-      QVERIFY(file.open(QIODevice::WriteOnly) && file.write(files[i].first) == files[i].first.size());
-      file.close();
+    for (const auto& [bytes, picture] : files) {
+      const QString path = dir.filePath(QString("primero-%1").arg(accepted.size()));
+      QVERIFY(pictures::write(path, bytes));
       accepted << isPicture(QFile::encodeName(path));
-      expected << files[i].second;
+      expected << picture;
     }
     QCOMPARE(accepted, expected);
   }

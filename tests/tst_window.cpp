@@ -151,16 +151,6 @@ struct CaptionLog {
   }
 };
 
-// Runs `inside` once the About window is up, then closes it with `close`.
-void whileAboutIsOpen(std::function<void(FrmAbout*)> inside, std::function<void(FrmAbout*)> close) {
-  QTimer::singleShot(0, [=] {
-    auto* about = qobject_cast<FrmAbout*>(QApplication::activeModalWidget());
-    QVERIFY(about);
-    inside(about);
-    close(about);
-  });
-}
-
 }  // namespace
 
 class WindowTest : public QObject {
@@ -341,12 +331,16 @@ class WindowTest : public QObject {
   void aboutWindowShowsTheVersion() {
     Session s;
     QStringList captions;
-    auto note = [&](FrmAbout* about) { captions << about->findChild<QGroupBox*>("Frame1")->title(); };
     for (auto close : std::initializer_list<std::function<void(FrmAbout*)>>{
              [](FrmAbout* about) { QTest::keyClick(about, Qt::Key_Return); },
              [](FrmAbout* about) { about->close(); },
              [](FrmAbout* about) { QTest::mouseClick(about->findChild<QPushButton*>("BtnAceptar"), Qt::LeftButton); }}) {
-      whileAboutIsOpen(note, close);
+      QTimer::singleShot(0, [&captions, close] {  // once it is up
+        auto* about = qobject_cast<FrmAbout*>(QApplication::activeModalWidget());
+        QVERIFY(about);
+        captions << about->findChild<QGroupBox*>("Frame1")->title();
+        close(about);
+      });
       s.click("BtnAbout");
     }
     QCOMPARE(captions, QStringList(3, "Acerca de Dimenzo versión 1.0.11"));

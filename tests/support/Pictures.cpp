@@ -3,10 +3,12 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QRandomGenerator>
 
 #include <algorithm>
 #include <cstring>
 #include <jxl/encode.h>
+#include <lcms2.h>
 #include <libheif/heif.h>
 
 #include <memory>
@@ -62,6 +64,29 @@ freeimage::Bitmap make(QSize size, Kind kind) {
 bool make(const QString& path, QSize size, FREE_IMAGE_FORMAT format, Kind kind) {
   freeimage::Bitmap dib = make(size, kind);
   return dib && FreeImage_Save(format, dib.get(), QFile::encodeName(path).constData(), 0);
+}
+
+freeimage::Bitmap noise(QSize size, int bpp, quint32 seed) {
+  freeimage::Bitmap dib(FreeImage_Allocate(size.width(), size.height(), bpp));
+  QRandomGenerator random(seed);
+  for (int y = 0; y < size.height(); ++y)
+    for (unsigned i = 0; i < FreeImage_GetLine(dib.get()); ++i) FreeImage_GetScanLine(dib.get(), y)[i] = BYTE(random.bounded(256));
+  return dib;
+}
+
+QByteArray rgbProfile(const std::array<double, 6>& p) {
+  const cmsCIExyY white{0.3127, 0.3290, 1};
+  const cmsCIExyYTRIPLE primaries{{p[0], p[1], 1}, {p[2], p[3], 1}, {p[4], p[5], 1}};
+  cmsToneCurve* gamma = cmsBuildGamma(nullptr, 2.2);
+  cmsToneCurve* curves[3] = {gamma, gamma, gamma};
+  cmsHPROFILE profile = cmsCreateRGBProfile(&white, &primaries, curves);
+  cmsFreeToneCurve(gamma);
+  cmsUInt32Number size = 0;
+  cmsSaveProfileToMem(profile, nullptr, &size);
+  QByteArray bytes(qsizetype(size), 0);
+  cmsSaveProfileToMem(profile, bytes.data(), &size);
+  cmsCloseProfile(profile);
+  return bytes;
 }
 
 namespace {
@@ -188,17 +213,13 @@ void removeTree(const QString& root) {
 namespace pictures {
 namespace {
 
-struct HeifContextFree {
-  void operator()(heif_context* context) const { heif_context_free(context); }
-};
-
 heif_error appendTo(heif_context*, const void* data, size_t size, void* userdata) {
   static_cast<QByteArray*>(userdata)->append(static_cast<const char*>(data), qsizetype(size));
   return heif_error{heif_error_Ok, heif_suberror_Unspecified, ""};
 }
 
 QByteArray heif(FIBITMAP* stored, bool av1, const Encoding& encoding) {
-  const std::unique_ptr<heif_context, HeifContextFree> context(heif_context_alloc());
+  const std::unique_ptr<heif_context, decltype(&heif_context_free)> context(heif_context_alloc(), heif_context_free);
   heif_encoder* encoder = nullptr;
   if (heif_context_get_encoder_for_format(context.get(), av1 ? heif_compression_AV1 : heif_compression_HEVC, &encoder)
           .code != heif_error_Ok)
@@ -212,19 +233,13 @@ QByteArray heif(FIBITMAP* stored, bool av1, const Encoding& encoding) {
   heif_image_add_plane(image, heif_channel_interleaved, width, height, encoding.bits);
   int stride = 0;
   uint8_t* plane = heif_image_get_plane(image, heif_channel_interleaved, &stride);
-  const unsigned most = (1u << encoding.bits) - 1;
+  const unsigned most = (1u << encoding.bits) - 1, sampleBytes = deep ? 2 : 1;
   for (int y = 0; y < height; ++y) {
     const BYTE* from = FreeImage_GetScanLine(stored, height - 1 - y);
-    for (int x = 0; x < width; ++x)
-      for (int c = 0; c < 3; ++c) {
-        const BYTE value = from[3 * x + (c == 0 ? FI_RGBA_RED : c == 1 ? FI_RGBA_GREEN : FI_RGBA_BLUE)];
-        if (deep) {
-          const quint16 sample = quint16((value * most + 127) / 255);
-          memcpy(plane + y * stride + 6 * x + 2 * c, &sample, 2);
-        } else {
-          plane[y * stride + 3 * x + c] = value;
-        }
-      }
+    for (int i = 0; i < 3 * width; ++i) {  // red, green and blue, from the bitmap's blue, green and red
+      const quint16 sample = quint16((from[i + 2 - 2 * (i % 3)] * most + 127) / 255);
+      memcpy(plane + y * stride + sampleBytes * i, &sample, sampleBytes);  // little-endian, as asked
+    }
   }
   if (!encoding.icc.isEmpty()) {
     heif_image_set_raw_color_profile(image, "prof", encoding.icc.constData(), size_t(encoding.icc.size()));

@@ -9,6 +9,7 @@
 
 #include <tiffio.h>
 
+#include <array>
 #include <functional>
 #include <vector>
 
@@ -28,6 +29,11 @@ enum class Kind {
 freeimage::Bitmap make(QSize size, Kind kind = Kind::Rgb24);
 // Writes a picture of the given size, kind and format; false if the library refused.
 bool make(const QString& path, QSize size, FREE_IMAGE_FORMAT format = FIF_PNG, Kind kind = Kind::Rgb24);
+// Random bytes, the same for the same seed: what compresses worst.
+freeimage::Bitmap noise(QSize size, int bpp, quint32 seed);
+// A colour profile of gamma 2.2 and white D65 with these primaries (x and y
+// of red, green and blue).
+QByteArray rgbProfile(const std::array<double, 6>& primaries);
 
 // A TIFF as other programs write them, through libtiff: any depth up to 16
 // bits, samples interleaved, in strips or 16x16 tiles.
