@@ -178,6 +178,8 @@ int main(int argc, char* argv[]) {
   const QDir source(args[1]);
   for (const QString& name : source.entryList(QDir::Files, QDir::Name)) files << source.filePath(name);
   if (size.isEmpty()) return fail("the size is not WIDTHxHEIGHT");
+  // What runs in this process is timed with the allocator the workers use.
+  keepLargeBuffersBetweenPictures();
   if (args.contains(QStringLiteral("--psnr"))) return comparePsnr(files, size);
   if (args.contains(QStringLiteral("--resampler"))) return compareResampler(files, size);
   if (args.contains(QStringLiteral("--floor"))) return decodeFloor(files, size);

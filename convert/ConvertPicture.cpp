@@ -8,6 +8,7 @@
 
 #include <algorithm>
 
+#include <malloc.h>
 #include <sys/stat.h>
 
 namespace {
@@ -179,4 +180,17 @@ ConvertResult convertPicture(const ConvertRequest& request, const SizeListener& 
   // Done here, away from the window, which only renames.
   syncBeforeReplacing(temp, request.outputPath);
   return ConvertResult::written(temp);
+}
+
+// Every picture needs buffers of tens of megabytes. Kept in the heap
+// rather than handed back to the system after each picture, they are not
+// faulted in and zeroed again for the next one; those of very large
+// pictures go back at once, so that an idle worker holds little of the
+// run's memory.
+void keepLargeBuffersBetweenPictures() {
+  mallopt(M_MMAP_THRESHOLD, 128 << 20);
+  mallopt(M_TRIM_THRESHOLD, 128 << 20);
+  // One heap, whatever threads a decoder starts: each further one would
+  // reserve 64 MB of the address space the picture is granted.
+  mallopt(M_ARENA_MAX, 1);
 }

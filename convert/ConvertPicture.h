@@ -57,6 +57,10 @@ int timeLimitMs(int baseMs, QSize size);
 // only once decoded, as much as a file of its size can hold.
 qint64 memoryNeed(std::optional<QSize> stored, int bytesPerPixel, const QByteArray& file, QSize target);
 
+// Sets this process's allocator as a process that converts picture after
+// picture wants it: large buffers kept for the next picture, one heap.
+void keepLargeBuffersBetweenPictures();
+
 // Why a picture could not be read, in the user's words.
 namespace reasons {
 QString tooSlow(int limitMs);

@@ -17,7 +17,6 @@
 #include <new>
 
 #include <fcntl.h>
-#include <malloc.h>
 
 #include <sys/prctl.h>
 #include <sys/resource.h>
@@ -39,19 +38,6 @@ rlim_t ceiling = RLIM_INFINITY;
 void dieWithParent(pid_t parent) {
   ::prctl(PR_SET_PDEATHSIG, SIGKILL);
   if (::getppid() != parent) std::_Exit(1);  // it was gone before we asked
-}
-
-// Every picture needs buffers of tens of megabytes. Kept in the heap
-// rather than handed back to the system after each picture, they are not
-// faulted in and zeroed again for the next one; those of very large
-// pictures go back at once, so that an idle worker holds little of the
-// run's memory.
-void keepLargeBuffers() {
-  mallopt(M_MMAP_THRESHOLD, 128 << 20);
-  mallopt(M_TRIM_THRESHOLD, 128 << 20);
-  // One heap, whatever threads a decoder starts: each further one would
-  // reserve 64 MB of the address space the picture is granted.
-  mallopt(M_ARENA_MAX, 1);
 }
 
 void limitResources() {
@@ -192,7 +178,7 @@ int main(int argc, char* argv[]) {
   if (argc > 2 && std::atoll(argv[2]) > 0) ceiling = rlim_t(std::atoll(argv[2]));
   takeStandardOutputForReplies();
   limitResources();
-  keepLargeBuffers();
+  keepLargeBuffersBetweenPictures();
   for (;;) {
     const std::optional<worker::Message> message = receive();
     if (!message) return 0;  // the program has gone, or is done with us
