@@ -317,13 +317,18 @@ class BatchRunTest : public QObject {
 
   // What the libraries print on standard output does not reach the
   // conversation with the worker, and a library that loops without end is
-  // stopped at the picture's processor time.
+  // stopped at the picture's processor time; one that is only slow on a
+  // large file has the time its bytes earn it.
   void unrulyLibrariesCostOnlyTheirPicture() {
     Batch b;
     b.pool.baseTimeLimitMs = 1000;
     b.pool.wallTimeFactor = 60;  // however loaded the machine, the processor limit comes first
     b.pool.workers = 1;
     b.add("bucle.png");
+    const QString slow = QDir(b.sources.path()).filePath("lento.gif");
+    QVERIFY(FreeImage_Save(FIF_GIF, pictures::noise(QSize(700, 500), 8, 7).get(), QFile::encodeName(slow), 0));
+    QVERIFY(QFileInfo(slow).size() > 300'000);  // 3 s more than the base
+    b.queue.append(QFile::encodeName(slow));
     b.add("foto.png");
     // On a loaded machine the spinning worker still gets the processor (where
     // the test may raise its priority), so that its processor time runs out
@@ -340,7 +345,7 @@ class BatchRunTest : public QObject {
     qunsetenv("LD_PRELOAD");
     qputenv("ASAN_OPTIONS", asan);
     QCOMPARE(b.events, (QStringList{"no reescalada 0 bucle.png: Ha necesitado más tiempo del permitido (1 s de proceso).",
-                                    "progreso 0 50.0", "progreso 1 100.0", "fin 1 de 2"}));
+                                    "progreso 0 33.3", "progreso 1 66.7", "progreso 2 100.0", "fin 2 de 3"}));
   }
 
   // The pool's end tells its idle workers to go and returns: the window
