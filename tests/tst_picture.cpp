@@ -388,6 +388,15 @@ class PictureTest : public QObject {
     QTest::newRow("8-bit colour, turned half round") << make("8-bit turned", [&](pictures::Tiff& t) {
       t.sample = colour(8), t.tags = [](TIFF* tiff) { TIFFSetField(tiff, TIFFTAG_ORIENTATION, ORIENTATION_BOTRIGHT); };
     }) << quarters << stored;
+    // As Photoshop on a Mac saves them, with EXIF, IPTC and Photoshop's own
+    // block: the image library wrecks its heap on such an IPTC block.
+    QTest::newRow("big-endian, from Photoshop") << make("photoshop", [&](pictures::Tiff& t) {
+      t.bigEndian = true, t.sample = colour(8), t.exif = [](TIFF* tiff) { TIFFSetField(tiff, EXIFTAG_EXPOSURETIME, 0.01); };
+      t.tags = [](TIFF* tiff) {
+        TIFFSetField(tiff, TIFFTAG_RICHTIFFIPTC, 20u, "\x1c\x02\x00\x00\x02\x00\x04\x1c\x02\x78\x00\x05Playa\x00\x00\x00");
+        TIFFSetField(tiff, TIFFTAG_PHOTOSHOP, 12u, "8BIM\x04\x04\x00\x00\x00\x00\x00\x00");
+      };
+    }) << quarters << stored;
   }
   void tiffsReadAsTheirTagsSay() {
     QFETCH(QString, file);
