@@ -405,7 +405,9 @@ class BatchRunTest : public QObject {
 
   // Stopped mid-run, the run finishes the picture in hand and tells
   // nothing more; the workers go and take their unfinished files along.
-  void stopFinishesThePictureInHand() {
+  // Results nobody took, and pictures still being made, leave nothing
+  // behind when the pool goes.
+  void stopAndUntakenResultsLeaveNothingBehind() {
     Batch b;
     b.pool.workers = 2;
     b.add("a.png", QSize(2000, 1500));  // the others are done by the time it is
@@ -415,13 +417,8 @@ class BatchRunTest : public QObject {
     QCOMPARE(b.events, QStringList{"progreso 0 33.3"});
     QTRY_COMPARE(pictures::entries(b.destination.path()), QStringList{"a.png"});
     QTRY_VERIFY(pictures::workerPids().isEmpty());
-  }
 
-  // Results nobody took, and pictures still being made, leave nothing
-  // behind when the pool goes.
-  void untakenResultsLeaveNoTemporaries() {
-    Batch b;
-    const QByteArray source = QFile::encodeName(b.add("foto.png"));
+    const QByteArray source = b.queue.ImagePaths()[1];
     QByteArray taken;
     {
       b.pool.workers = 1;
@@ -433,7 +430,7 @@ class BatchRunTest : public QObject {
       taken = awaitResult(pool, 4).tempPath;  // one worker works in order: 0 to 3 are done, untaken
       for (int ticket = 5; ticket < 9; ++ticket) submit(ticket);
     }
-    QTRY_COMPARE(pictures::entries(b.destination.path()), QStringList{QFileInfo(QFile::decodeName(taken)).fileName()});
+    QTRY_COMPARE(pictures::entries(b.destination.path()), (QStringList{QFileInfo(QFile::decodeName(taken)).fileName(), "a.png"}));
   }
 
   // Killed mid-run, a program takes its workers with it; what it left in
