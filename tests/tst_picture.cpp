@@ -122,6 +122,11 @@ QByteArray withGamma(const QByteArray& png, double gamma) {
   return png.left(33) + QByteArray("\0\0\0\4", 4) + chunk + crc + png.mid(33);
 }
 
+// Sets a TIFF directory's tags of whole numbers.
+void setTags(TIFF* tif, std::initializer_list<std::pair<ttag_t, int>> tags) {
+  for (const auto& [tag, value] : tags) TIFFSetField(tif, tag, value);
+}
+
 // A camera's raw file as DNG keeps it: the camera's JPEG preview in the
 // first directory, with the Orientation; the sensor's data, a Bayer mosaic
 // of linear light (12 bits in 16), in a directory below it. The sensor
@@ -138,15 +143,10 @@ QByteArray dng(QSize size, const std::function<double(int, int)>& light, FIBITMA
   const float toCamera[9] = {3.2406f, -1.5372f, -0.4986f, -0.9689f, 1.8758f, 0.0415f, 0.0557f, -0.2040f, 1.0570f};
   const float neutral[3] = {1, 1, 1};
   uint64_t subIfd = 0;
-  TIFFSetField(tif, TIFFTAG_SUBFILETYPE, FILETYPE_REDUCEDIMAGE);
-  TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, FreeImage_GetWidth(preview));
-  TIFFSetField(tif, TIFFTAG_IMAGELENGTH, FreeImage_GetHeight(preview));
-  TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, FreeImage_GetHeight(preview));
-  TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
-  TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 3);
-  TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_JPEG);
-  TIFFSetField(tif, TIFFTAG_JPEGTABLESMODE, 0);
-  TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_YCBCR);
+  const int width = int(FreeImage_GetWidth(preview)), height = int(FreeImage_GetHeight(preview));
+  setTags(tif, {{TIFFTAG_SUBFILETYPE, FILETYPE_REDUCEDIMAGE}, {TIFFTAG_IMAGEWIDTH, width}, {TIFFTAG_IMAGELENGTH, height},
+                {TIFFTAG_ROWSPERSTRIP, height}, {TIFFTAG_BITSPERSAMPLE, 8}, {TIFFTAG_SAMPLESPERPIXEL, 3},
+                {TIFFTAG_COMPRESSION, COMPRESSION_JPEG}, {TIFFTAG_JPEGTABLESMODE, 0}, {TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_YCBCR}});
   TIFFSetField(tif, TIFFTAG_MAKE, "Dimenzo");
   TIFFSetField(tif, TIFFTAG_MODEL, "Prueba");
   TIFFSetField(tif, TIFFTAG_ORIENTATION, 6);
@@ -164,15 +164,10 @@ QByteArray dng(QSize size, const std::function<double(int, int)>& light, FIBITMA
   const uint32_t white = 4095;
   const float black = 0;
   const QSize stated = claimed.isValid() ? claimed : size;
-  TIFFSetField(tif, TIFFTAG_SUBFILETYPE, 0);
-  TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, stated.width());
-  TIFFSetField(tif, TIFFTAG_IMAGELENGTH, stated.height());
-  TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, stated.height());
-  TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 16);
-  TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
-  TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
-  TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, 32803);  // colour filter array
-  TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+  setTags(tif, {{TIFFTAG_SUBFILETYPE, 0}, {TIFFTAG_IMAGEWIDTH, stated.width()}, {TIFFTAG_IMAGELENGTH, stated.height()},
+                {TIFFTAG_ROWSPERSTRIP, stated.height()}, {TIFFTAG_BITSPERSAMPLE, 16}, {TIFFTAG_SAMPLESPERPIXEL, 1},
+                {TIFFTAG_COMPRESSION, COMPRESSION_NONE}, {TIFFTAG_PHOTOMETRIC, 32803 /* colour filter array */},
+                {TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG}});
   TIFFSetField(tif, TIFFTAG_CFAREPEATPATTERNDIM, repeat);
   TIFFSetField(tif, TIFFTAG_CFAPATTERN, 4, pattern);
   TIFFSetField(tif, TIFFTAG_WHITELEVEL, 1, &white);
@@ -799,10 +794,8 @@ class PictureTest : public QObject {
     // over a few rows of data is refused before they are read.
     const QString tiffPath = dir.filePath("enorme.tif");
     TIFF* claim = TIFFOpen(QFile::encodeName(tiffPath).constData(), "w");
-    for (const auto& [tag, value] : std::initializer_list<std::pair<ttag_t, int>>{
-             {TIFFTAG_IMAGEWIDTH, 60000}, {TIFFTAG_IMAGELENGTH, 50000}, {TIFFTAG_BITSPERSAMPLE, 8}, {TIFFTAG_SAMPLESPERPIXEL, 3},
-             {TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB}, {TIFFTAG_ROWSPERSTRIP, 1}})
-      TIFFSetField(claim, tag, value);
+    setTags(claim, {{TIFFTAG_IMAGEWIDTH, 60000}, {TIFFTAG_IMAGELENGTH, 50000}, {TIFFTAG_BITSPERSAMPLE, 8},
+                    {TIFFTAG_SAMPLESPERPIXEL, 3}, {TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB}, {TIFFTAG_ROWSPERSTRIP, 1}});
     std::vector<uint8_t> row(60000 * 3, 0x80);
     for (uint32_t y = 0; y < 3; ++y) QVERIFY(TIFFWriteScanline(claim, row.data(), y, 0) >= 0);
     TIFFClose(claim);

@@ -171,12 +171,6 @@ QRgb pixel(FIBITMAP* dib, int x, int y) {
   return qRgb(value.rgbRed, value.rgbGreen, value.rgbBlue);
 }
 
-QRgb pixel(const QString& path, int x, int y) {
-  const QByteArray file = QFile::encodeName(path);
-  freeimage::Bitmap dib = freeimage::Load(freeimage::GetFileType(file, 0), file, 0);
-  return dib ? pixel(dib.get(), x, y) : 0;
-}
-
 QList<qint64> workerPids() {
   QList<qint64> pids;
   const QByteArray self = QByteArray::number(QCoreApplication::applicationPid());
