@@ -353,6 +353,9 @@ class PictureTest : public QObject {
       return [bits](int x, int y, int) { return y >= 15 ? 0u : x < 20 ? (1u << bits) - 1 : 1u << (bits - 2); };
     };
     const QList<QRgb> greys{qRgb(255, 255, 255), qRgb(64, 64, 64), qRgb(0, 0, 0)};
+    QTest::newRow("12-bit grey") << make("12-bit grey", [&](pictures::Tiff& t) {
+      t.bits = 12, t.photometric = PHOTOMETRIC_MINISBLACK, t.colours = 1, t.sample = grey(12);
+    }) << quarters << greys;
     QTest::newRow("8-bit grey") << make("8-bit grey", [&](pictures::Tiff& t) {
       t.photometric = PHOTOMETRIC_MINISBLACK, t.colours = 1, t.sample = grey(8);
     }) << quarters << greys;
