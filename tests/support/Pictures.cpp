@@ -171,12 +171,6 @@ QRgb pixel(FIBITMAP* dib, int x, int y) {
   return qRgb(value.rgbRed, value.rgbGreen, value.rgbBlue);
 }
 
-QRgb pixel(const QString& path, int x, int y) {
-  const QByteArray file = QFile::encodeName(path);
-  freeimage::Bitmap dib = freeimage::Load(freeimage::GetFileType(file, 0), file, 0);
-  return dib ? pixel(dib.get(), x, y) : 0;
-}
-
 QList<qint64> workerPids() {
   QList<qint64> pids;
   const QByteArray self = QByteArray::number(QCoreApplication::applicationPid());
@@ -310,18 +304,11 @@ QByteArray jxl(FIBITMAP* stored, const Encoding& encoding) {
   const JxlPixelFormat format{3, JXL_TYPE_UINT8, JXL_NATIVE_ENDIAN, 0};
   if (JxlEncoderAddImageFrame(settings, &format, rgb.constData(), size_t(rgb.size())) != JXL_ENC_SUCCESS) return QByteArray();
   JxlEncoderCloseInput(encoder.get());
-  QByteArray bytes(4096, '\0');
+  // Room for all of it: lossless noise takes no more than its pixels and a margin.
+  QByteArray bytes(rgb.size() + 65536, '\0');
   uint8_t* next = reinterpret_cast<uint8_t*>(bytes.data());
   size_t room = size_t(bytes.size());
-  for (;;) {
-    const JxlEncoderStatus status = JxlEncoderProcessOutput(encoder.get(), &next, &room);
-    if (status == JXL_ENC_SUCCESS) break;
-    if (status != JXL_ENC_NEED_MORE_OUTPUT) return QByteArray();
-    const qsizetype used = next - reinterpret_cast<uint8_t*>(bytes.data());
-    bytes.resize(bytes.size() * 2);
-    next = reinterpret_cast<uint8_t*>(bytes.data()) + used;
-    room = size_t(bytes.size() - used);
-  }
+  if (JxlEncoderProcessOutput(encoder.get(), &next, &room) != JXL_ENC_SUCCESS) return QByteArray();
   bytes.resize(next - reinterpret_cast<uint8_t*>(bytes.data()));
   return bytes;
 }

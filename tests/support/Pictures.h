@@ -79,7 +79,6 @@ bool write(const QString& path, const QByteArray& bytes);
 
 // The colour at one pixel, x from the left and y from the top.
 QRgb pixel(FIBITMAP* dib, int x, int y);
-QRgb pixel(const QString& path, int x, int y);
 
 // Conversion workers running as children of this process.
 QList<qint64> workerPids();
