@@ -94,19 +94,19 @@ namespace {
 // Samples of one row as the file holds them: whole bytes, 16-bit words in
 // this machine's order (libtiff puts them in the file's), or packed from the
 // most significant bit on.
-std::vector<uint8_t> packed(const Tiff& spec, int y, int x0, int columns) {
-  const int samples = spec.colours + int(spec.extras.size());
-  std::vector<uint8_t> row((size_t(columns) * samples * spec.bits + 7) / 8);
+std::vector<uint8_t> packed(const Tiff& wanted, int y, int x0, int columns) {
+  const int samples = wanted.colours + int(wanted.extras.size());
+  std::vector<uint8_t> row((size_t(columns) * samples * wanted.bits + 7) / 8);
   for (int i = 0; i < columns * samples; ++i) {
-    const quint32 value = spec.sample(x0 + i / samples, y, i % samples);
-    if (spec.bits == 16) {
+    const quint32 value = wanted.sample(x0 + i / samples, y, i % samples);
+    if (wanted.bits == 16) {
       const uint16_t word = uint16_t(value);
       memcpy(row.data() + 2 * i, &word, 2);
       continue;
     }
-    for (int b = 0; b < spec.bits; ++b)
-      if (value >> (spec.bits - 1 - b) & 1) {
-        const size_t bit = size_t(i) * spec.bits + b;
+    for (int b = 0; b < wanted.bits; ++b)
+      if (value >> (wanted.bits - 1 - b) & 1) {
+        const size_t bit = size_t(i) * wanted.bits + b;
         row[bit / 8] |= uint8_t(0x80 >> bit % 8);
       }
   }
@@ -115,49 +115,49 @@ std::vector<uint8_t> packed(const Tiff& spec, int y, int x0, int columns) {
 
 }  // namespace
 
-bool make(const QString& path, const Tiff& spec) {
-  TIFF* tiff = TIFFOpen(QFile::encodeName(path).constData(), spec.bigEndian ? "wb" : "wl");
+bool make(const QString& path, const Tiff& wanted) {
+  TIFF* tiff = TIFFOpen(QFile::encodeName(path).constData(), wanted.bigEndian ? "wb" : "wl");
   if (!tiff) return false;
-  const int w = spec.size.width(), h = spec.size.height(), tile = 16;
+  const int w = wanted.size.width(), h = wanted.size.height(), tile = 16;
   TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, uint32_t(w));
   TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, uint32_t(h));
-  TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, uint16_t(spec.bits));
-  TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, uint16_t(spec.colours + spec.extras.size()));
-  TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, uint16_t(spec.photometric));
+  TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, uint16_t(wanted.bits));
+  TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, uint16_t(wanted.colours + wanted.extras.size()));
+  TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, uint16_t(wanted.photometric));
   TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, uint16_t(PLANARCONFIG_CONTIG));
-  if (!spec.extras.empty())
-    TIFFSetField(tiff, TIFFTAG_EXTRASAMPLES, uint16_t(spec.extras.size()), spec.extras.data());
-  if (spec.tiled) {
+  if (!wanted.extras.empty())
+    TIFFSetField(tiff, TIFFTAG_EXTRASAMPLES, uint16_t(wanted.extras.size()), wanted.extras.data());
+  if (wanted.tiled) {
     TIFFSetField(tiff, TIFFTAG_TILEWIDTH, uint32_t(tile));
     TIFFSetField(tiff, TIFFTAG_TILELENGTH, uint32_t(tile));
   } else {
     TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, uint32_t(7));
   }
-  if (spec.exif) TIFFSetField(tiff, TIFFTAG_EXIFIFD, uint64_t(0));  // where it goes, once written
-  spec.tags(tiff);
+  if (wanted.exif) TIFFSetField(tiff, TIFFTAG_EXIFIFD, uint64_t(0));  // where it goes, once written
+  wanted.tags(tiff);
   bool written = true;
-  if (spec.tiled) {
+  if (wanted.tiled) {
     std::vector<uint8_t> pixels(size_t(TIFFTileSize(tiff)));
     const size_t rowBytes = size_t(TIFFTileRowSize(tiff));
     for (int y = 0; y < h; y += tile)
       for (int x = 0; x < w; x += tile) {
         for (int r = 0; r < tile; ++r) {
-          const std::vector<uint8_t> row = packed(spec, std::min(y + r, h - 1), x, tile);
+          const std::vector<uint8_t> row = packed(wanted, std::min(y + r, h - 1), x, tile);
           memcpy(pixels.data() + r * rowBytes, row.data(), std::min(row.size(), rowBytes));
         }
         written = written && TIFFWriteTile(tiff, pixels.data(), uint32_t(x), uint32_t(y), 0, 0) >= 0;
       }
   } else {
     for (int y = 0; y < h; ++y) {
-      std::vector<uint8_t> row = packed(spec, y, 0, w);
+      std::vector<uint8_t> row = packed(wanted, y, 0, w);
       written = written && TIFFWriteScanline(tiff, row.data(), uint32_t(y), 0) >= 0;
     }
   }
   written = written && TIFFWriteDirectory(tiff);
-  if (written && spec.exif) {
+  if (written && wanted.exif) {
     uint64_t offset = 0;
     written = TIFFCreateEXIFDirectory(tiff) == 0;
-    spec.exif(tiff);
+    wanted.exif(tiff);
     written = written && TIFFWriteCustomDirectory(tiff, &offset) && TIFFSetDirectory(tiff, 0) &&
               TIFFSetField(tiff, TIFFTAG_EXIFIFD, offset) && TIFFRewriteDirectory(tiff);
   }
