@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace colour {
@@ -25,18 +26,37 @@ Profile open(const QByteArray& bytes) {
   return Profile(bytes.isEmpty() ? nullptr : cmsOpenProfileFromMem(bytes.constData(), cmsUInt32Number(bytes.size())));
 }
 
-freeimage::Bitmap toSrgb(FIBITMAP* dib, const QByteArray& profile, cmsUInt32Number inputFormat) {
-  const Profile in = open(profile);
+// What turns pixels described by `from` into 8-bit sRGB, and the bitmap
+// of `dib`'s size they go into: 24-bit, or 32-bit where alpha is kept.
+struct IntoSrgb {
+  std::unique_ptr<void, TransformDeleter> transform;
+  freeimage::Bitmap out;
+
+  // Every row of `dib` as it stands.
+  freeimage::Bitmap allOf(FIBITMAP* dib) {
+    for (unsigned y = 0; y < FreeImage_GetHeight(dib); ++y)
+      cmsDoTransform(transform.get(), FreeImage_GetScanLine(dib, int(y)), FreeImage_GetScanLine(out.get(), int(y)),
+                     FreeImage_GetWidth(dib));
+    return std::move(out);
+  }
+};
+std::optional<IntoSrgb> intoSrgb(const Profile& from, cmsUInt32Number format, FIBITMAP* dib, cmsUInt32Number intent,
+                                 bool alpha = false) {
   const Profile srgb(cmsCreate_sRGBProfile());
-  if (!in || !srgb) return nullptr;
-  const std::unique_ptr<void, TransformDeleter> transform(
-      cmsCreateTransform(in.get(), inputFormat, srgb.get(), TYPE_BGR_8, INTENT_PERCEPTUAL, 0));
-  if (!transform) return nullptr;
-  const unsigned width = FreeImage_GetWidth(dib), height = FreeImage_GetHeight(dib);
-  freeimage::Bitmap out(FreeImage_Allocate(int(width), int(height), 24));
-  if (!out) return nullptr;
-  for (unsigned y = 0; y < height; ++y)
-    cmsDoTransform(transform.get(), FreeImage_GetScanLine(dib, int(y)), FreeImage_GetScanLine(out.get(), int(y)), width);
+  if (!from || !srgb) return std::nullopt;
+  IntoSrgb into{std::unique_ptr<void, TransformDeleter>(cmsCreateTransform(
+                    from.get(), format, srgb.get(), alpha ? TYPE_BGRA_8 : TYPE_BGR_8, intent, alpha ? cmsFLAGS_COPY_ALPHA : 0)),
+                nullptr};
+  if (!into.transform) return std::nullopt;
+  into.out.reset(FreeImage_Allocate(int(FreeImage_GetWidth(dib)), int(FreeImage_GetHeight(dib)), alpha ? 32 : 24));
+  if (!into.out) return std::nullopt;
+  return into;
+}
+
+freeimage::Bitmap toSrgb(FIBITMAP* dib, const QByteArray& profile, cmsUInt32Number inputFormat) {
+  std::optional<IntoSrgb> into = intoSrgb(open(profile), inputFormat, dib, INTENT_PERCEPTUAL);
+  if (!into) return nullptr;
+  freeimage::Bitmap out = into->allOf(dib);
   FreeImage_SetDotsPerMeterX(out.get(), FreeImage_GetDotsPerMeterX(dib));
   FreeImage_SetDotsPerMeterY(out.get(), FreeImage_GetDotsPerMeterY(dib));
   return out;
@@ -154,18 +174,8 @@ freeimage::Bitmap hdrToSrgb(FIBITMAP* pixels, const CodedColour& colour) {
     default: return nullptr;
   }
   if (in == 0 || grey != colour.grey) return nullptr;
-  const Profile from = profileOf(colour);
-  const Profile srgb(cmsCreate_sRGBProfile());
-  if (!from || !srgb) return nullptr;
-  const std::unique_ptr<void, TransformDeleter> transform(cmsCreateTransform(
-      from.get(), in, srgb.get(), alpha ? TYPE_BGRA_8 : TYPE_BGR_8, INTENT_RELATIVE_COLORIMETRIC, alpha ? cmsFLAGS_COPY_ALPHA : 0));
-  if (!transform) return nullptr;
-  const unsigned width = FreeImage_GetWidth(pixels), height = FreeImage_GetHeight(pixels);
-  freeimage::Bitmap out(FreeImage_Allocate(int(width), int(height), alpha ? 32 : 24));
-  if (!out) return nullptr;
-  for (unsigned y = 0; y < height; ++y)
-    cmsDoTransform(transform.get(), FreeImage_GetScanLine(pixels, int(y)), FreeImage_GetScanLine(out.get(), int(y)), width);
-  return out;
+  std::optional<IntoSrgb> into = intoSrgb(profileOf(colour), in, pixels, INTENT_RELATIVE_COLORIMETRIC, alpha);
+  return into ? into->allOf(pixels) : nullptr;
 }
 
 Model modelOf(const QByteArray& bytes) {
@@ -187,16 +197,10 @@ freeimage::Bitmap cmykToSrgb(FIBITMAP* cmyk, const QByteArray& profile) {
 freeimage::Bitmap linearToSrgb(FIBITMAP* linear, freeimage::FourthChannel fourth) {
   const FREE_IMAGE_TYPE type = FreeImage_GetImageType(linear);
   if (type != FIT_RGBF && type != FIT_RGBAF) return nullptr;
-  const Profile in = linearSrgb();
-  const Profile srgb(cmsCreate_sRGBProfile());
-  if (!in || !srgb) return nullptr;
   // The library's float pixels are red, green, blue (and alpha), in that order.
-  const std::unique_ptr<void, TransformDeleter> transform(
-      cmsCreateTransform(in.get(), TYPE_RGB_FLT, srgb.get(), TYPE_BGR_8, INTENT_RELATIVE_COLORIMETRIC, 0));
-  if (!transform) return nullptr;
+  std::optional<IntoSrgb> into = intoSrgb(linearSrgb(), TYPE_RGB_FLT, linear, INTENT_RELATIVE_COLORIMETRIC);
+  if (!into) return nullptr;
   const unsigned width = FreeImage_GetWidth(linear), height = FreeImage_GetHeight(linear);
-  freeimage::Bitmap out(FreeImage_Allocate(int(width), int(height), 24));
-  if (!out) return nullptr;
   std::vector<float> row(size_t(width) * 3);
   for (unsigned y = 0; y < height; ++y) {
     const float* from = reinterpret_cast<const float*>(FreeImage_GetScanLine(linear, int(y)));
@@ -208,9 +212,9 @@ freeimage::Bitmap linearToSrgb(FIBITMAP* linear, freeimage::FourthChannel fourth
       }
       from = row.data();
     }
-    cmsDoTransform(transform.get(), from, FreeImage_GetScanLine(out.get(), int(y)), width);
+    cmsDoTransform(into->transform.get(), from, FreeImage_GetScanLine(into->out.get(), int(y)), width);
   }
-  return out;
+  return std::move(into->out);
 }
 
 freeimage::Bitmap greyToSrgb(FIBITMAP* grey, const QByteArray& profile) {
