@@ -134,6 +134,7 @@ class MetadataTest : public QObject {
   void whatTellsWhereOrWhoStaysBehind() {
     const QString path = source("fuente.jpg", FIF_JPEG, [&](Exiv2::Image& image) {
       Exiv2::ExifData& exif = image.exifData();
+      exif["Exif.Image.Make"] = "NIKON CORPORATION";  // for Exiv2 to write the maker's note
       exif["Exif.Image.Model"] = "NIKON D70";
       exif["Exif.Photo.LensModel"] = "18-70mm f/3.5-4.5";
       exif["Exif.Photo.BodySerialNumber"] = "3001234";
