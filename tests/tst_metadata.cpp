@@ -49,8 +49,9 @@ QStringList differing(Exiv2::Image& image, const QList<std::pair<std::string, QB
   return found;
 }
 
-// What in a key tells where, which camera body or lens, or how the file was edited.
-constexpr const char* Leaks[] = {"GPS", "Gps", "Altitude", "Serial", "xmpMM", "DocumentAncestors"};
+// What in a key tells where, which camera body or lens, or how the file was
+// edited, or belongs to a maker's note.
+constexpr const char* Leaks[] = {"GPS", "Altitude", "Serial", "xmpMM", "DocumentAncestors", "MakerNote", "Nikon"};
 
 }  // namespace
 
@@ -87,23 +88,20 @@ class MetadataTest : public QObject {
   }
   void everyFormatKeepsWhatTheOwnerWrote() {
     QFETCH(FREE_IMAGE_FORMAT, format);
-    const QString path = dir.filePath(QTest::currentDataTag());
-    QVERIFY(pictures::make(path, QSize(300, 200), format));
-    auto image = opened(path);
     QByteArray profile = wideRgbProfile();
-    Exiv2::DataBuf icc(reinterpret_cast<Exiv2::byte*>(profile.data()), long(profile.size()));
-    if (format != FIF_WEBP) image->setIccProfile(icc);  // (Exiv2 cannot write one there)
-    Exiv2::ExifData& exif = image->exifData();
-    exif["Exif.Image.Orientation"] = uint16_t(6);
-    exif["Exif.Image.Artist"] = "Ana";
-    const QByteArray thumbnail = jpegOf(QSize(16, 12));
-    Exiv2::ExifThumb(exif).setJpegThumbnail(reinterpret_cast<const Exiv2::byte*>(thumbnail.constData()), long(thumbnail.size()));
-    Exiv2::XmpData& xmp = image->xmpData();
-    xmp["Xmp.dc.creator"] = "Ana";
-    xmp["Xmp.exif.PixelXDimension"] = "300";
-    xmp["Xmp.tiff.ImageLength"] = "200";
-    image->iptcData()["Iptc.Application2.Caption"] = "Playa";
-    image->writeMetadata();
+    const QString path = source(QTest::currentDataTag(), format, [&](Exiv2::Image& image) {
+      Exiv2::DataBuf icc(reinterpret_cast<Exiv2::byte*>(profile.data()), long(profile.size()));
+      if (format != FIF_WEBP) image.setIccProfile(icc);  // (Exiv2 cannot write one there)
+      image.exifData()["Exif.Image.Orientation"] = uint16_t(6);
+      const QByteArray thumb = jpegOf(QSize(16, 12));
+      Exiv2::ExifThumb(image.exifData()).setJpegThumbnail(reinterpret_cast<const Exiv2::byte*>(thumb.constData()), long(thumb.size()));
+      Exiv2::XmpData& xmp = image.xmpData();
+      xmp["Xmp.dc.creator"] = "Ana";
+      xmp["Xmp.exif.PixelXDimension"] = "300";
+      xmp["Xmp.tiff.ImageLength"] = "200";
+      image.iptcData()["Iptc.Application2.Caption"] = "Playa";
+    });
+    QVERIFY(!path.isEmpty());
 
     const QByteArray output = QFile::encodeName(dir.filePath("salida.jpg"));
     const ConvertResult result = convertPicture({QFile::encodeName(path), output, {}, QSize(160, 120), 512});
@@ -112,9 +110,8 @@ class MetadataTest : public QObject {
     auto out = opened(QFile::decodeName(output));
     if (format != FIF_WEBP)
       QCOMPARE(QByteArray(reinterpret_cast<char*>(out->iccProfile()->pData_), out->iccProfile()->size_), profile);
-    QCOMPARE(differing(*out, {{"Exif.Image.Orientation", "6"}, {"Exif.Image.Artist", "Ana"}, {"Exif.Photo.PixelXDimension", "160"},
-                              {"Exif.Photo.PixelYDimension", "120"}, {"Xmp.exif.PixelXDimension", "160"},
-                              {"Xmp.tiff.ImageLength", "120"}, {"Xmp.dc.creator", "Ana"},
+    QCOMPARE(differing(*out, {{"Exif.Image.Orientation", "6"}, {"Exif.Photo.PixelXDimension", "160"}, {"Exif.Photo.PixelYDimension", "120"},
+                              {"Xmp.exif.PixelXDimension", "160"}, {"Xmp.tiff.ImageLength", "120"}, {"Xmp.dc.creator", "Ana"},
                               {"Iptc.Application2.Caption", format == FIF_WEBP ? "(none)" : "Playa"}}),  // WebP has no place for IPTC
              QStringList());
     QCOMPARE(Exiv2::ExifThumbC(out->exifData()).copy().size_, 0L);
@@ -149,10 +146,6 @@ class MetadataTest : public QObject {
 
     auto out = written(Metadata::read(QFile::encodeName(path)));
     QVERIFY(out.get());
-    for (const auto& d : out->exifData()) {  // a maker's group, its note's own
-      const std::string group = d.groupName();
-      QVERIFY2(group == "Image" || group == "Photo" || group == "Iop", d.key().c_str());
-    }
     for (const auto& [key, value] : entriesOf(*out))
       for (const char* leak : Leaks)
         QVERIFY2(key.find(leak) == std::string::npos, key.c_str());
