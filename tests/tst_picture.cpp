@@ -24,31 +24,6 @@ Q_DECLARE_METATYPE(pictures::Codec)
 
 namespace {
 
-// A CMYK input profile: each ink darkens and tints the paper in its way.
-QByteArray cmykProfile() {
-  cmsHPROFILE profile = cmsCreateProfilePlaceholder(nullptr);
-  cmsSetDeviceClass(profile, cmsSigInputClass);
-  cmsSetColorSpace(profile, cmsSigCmykData);
-  cmsSetPCS(profile, cmsSigLabData);
-  cmsStage* clut = cmsStageAllocCLut16bit(nullptr, 9, 4, 3, nullptr);
-  cmsStageSampleCLut16bit(clut, [](const cmsUInt16Number in[], cmsUInt16Number out[], void*) {
-    const double c = in[0] / 65535.0, m = in[1] / 65535.0, y = in[2] / 65535.0, k = in[3] / 65535.0;
-    const cmsCIELab lab{100 * (1 - k) * (1 - (c + m + y) / 4), 70 * (m - c / 2), 70 * (y - (c + m) / 2)};
-    cmsFloat2LabEncoded(out, &lab);
-    return TRUE;
-  }, nullptr, 0);
-  cmsPipeline* lut = cmsPipelineAlloc(nullptr, 4, 3);
-  cmsPipelineInsertStage(lut, cmsAT_BEGIN, clut);
-  cmsWriteTag(profile, cmsSigAToB0Tag, lut);
-  cmsPipelineFree(lut);
-  cmsUInt32Number size = 0;
-  cmsSaveProfileToMem(profile, nullptr, &size);
-  QByteArray bytes(qsizetype(size), 0);
-  cmsSaveProfileToMem(profile, bytes.data(), &size);
-  cmsCloseProfile(profile);
-  return bytes;
-}
-
 bool sameBytes(FIBITMAP* a, FIBITMAP* b) {
   if (FreeImage_GetWidth(a) != FreeImage_GetWidth(b) || FreeImage_GetHeight(a) != FreeImage_GetHeight(b) ||
       FreeImage_GetBPP(a) != FreeImage_GetBPP(b) || FreeImage_GetColorType(a) != FreeImage_GetColorType(b))
@@ -292,7 +267,7 @@ class PictureTest : public QObject {
   // CMYK pixels come out in sRGB as LittleCMS itself turns them, through
   // the picture's own profile, in a TIFF and in a Photoshop file.
   void cmykGoesThroughItsProfile() {
-    const QByteArray profile = cmykProfile();
+    const QByteArray profile = pictures::cmykProfile();
     const BYTE inks[2][4] = {{200, 30, 0, 10}, {0, 180, 220, 0}};
     freeimage::Bitmap cmyk = halves(QSize(64, 48), 32, inks[0], inks[1]);
     FreeImage_CreateICCProfile(cmyk.get(), const_cast<char*>(profile.data()), long(profile.size()))->flags |= FIICC_COLOR_IS_CMYK;

@@ -35,6 +35,16 @@ struct Bgra {
   BYTE b, g, r, a;
 };
 
+// A profile's bytes, as a file holds them; the profile is closed.
+QByteArray bytesOf(cmsHPROFILE profile) {
+  cmsUInt32Number size = 0;
+  cmsSaveProfileToMem(profile, nullptr, &size);
+  QByteArray bytes(qsizetype(size), 0);
+  cmsSaveProfileToMem(profile, bytes.data(), &size);
+  cmsCloseProfile(profile);
+  return bytes;
+}
+
 }  // namespace
 
 freeimage::Bitmap make(QSize size, Kind kind) {
@@ -81,12 +91,26 @@ QByteArray rgbProfile(const std::array<double, 6>& p) {
   cmsToneCurve* curves[3] = {gamma, gamma, gamma};
   cmsHPROFILE profile = cmsCreateRGBProfile(&white, &primaries, curves);
   cmsFreeToneCurve(gamma);
-  cmsUInt32Number size = 0;
-  cmsSaveProfileToMem(profile, nullptr, &size);
-  QByteArray bytes(qsizetype(size), 0);
-  cmsSaveProfileToMem(profile, bytes.data(), &size);
-  cmsCloseProfile(profile);
-  return bytes;
+  return bytesOf(profile);
+}
+
+QByteArray cmykProfile() {
+  cmsHPROFILE profile = cmsCreateProfilePlaceholder(nullptr);
+  cmsSetDeviceClass(profile, cmsSigInputClass);
+  cmsSetColorSpace(profile, cmsSigCmykData);
+  cmsSetPCS(profile, cmsSigLabData);
+  cmsStage* clut = cmsStageAllocCLut16bit(nullptr, 9, 4, 3, nullptr);
+  cmsStageSampleCLut16bit(clut, [](const cmsUInt16Number in[], cmsUInt16Number out[], void*) {
+    const double c = in[0] / 65535.0, m = in[1] / 65535.0, y = in[2] / 65535.0, k = in[3] / 65535.0;
+    const cmsCIELab lab{100 * (1 - k) * (1 - (c + m + y) / 4), 70 * (m - c / 2), 70 * (y - (c + m) / 2)};
+    cmsFloat2LabEncoded(out, &lab);
+    return TRUE;
+  }, nullptr, 0);
+  cmsPipeline* lut = cmsPipelineAlloc(nullptr, 4, 3);
+  cmsPipelineInsertStage(lut, cmsAT_BEGIN, clut);
+  cmsWriteTag(profile, cmsSigAToB0Tag, lut);
+  cmsPipelineFree(lut);
+  return bytesOf(profile);
 }
 
 namespace {

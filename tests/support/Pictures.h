@@ -34,6 +34,8 @@ freeimage::Bitmap noise(QSize size, int bpp, quint32 seed);
 // A colour profile of gamma 2.2 and white D65 with these primaries (x and y
 // of red, green and blue).
 QByteArray rgbProfile(const std::array<double, 6>& primaries);
+// A CMYK input profile: each ink darkens and tints the paper in its way.
+QByteArray cmykProfile();
 
 // A TIFF as other programs write them, through libtiff: any depth up to 16
 // bits, samples interleaved, in strips or 16x16 tiles.
