@@ -61,14 +61,7 @@ freeimage::Bitmap make(QSize size, Kind kind) {
   const freeimage::Bitmap rgb = filled<RGBTRIPLE>(size, 24, [&](RGBTRIPLE& p, int x, int y) {
     p = {128, ramp(y, h), ramp(x, w)};
   });
-  const freeimage::Bitmap grey(FreeImage_ConvertToGreyscale(rgb.get()));
-  switch (kind) {
-    case Kind::Grey8: return freeimage::Bitmap(FreeImage_Clone(grey.get()));
-    case Kind::Rgb48: return freeimage::Bitmap(FreeImage_ConvertToType(rgb.get(), FIT_RGB16));
-    case Kind::Grey16: return freeimage::Bitmap(FreeImage_ConvertToType(grey.get(), FIT_UINT16));
-    case Kind::RgbFloat: return freeimage::Bitmap(FreeImage_ConvertToRGBF(rgb.get()));
-    default: return freeimage::Bitmap(FreeImage_Clone(rgb.get()));
-  }
+  return freeimage::Bitmap(kind == Kind::Rgb48 ? FreeImage_ConvertToType(rgb.get(), FIT_RGB16) : FreeImage_Clone(rgb.get()));
 }
 
 bool make(const QString& path, QSize size, FREE_IMAGE_FORMAT format, Kind kind) {

@@ -19,11 +19,8 @@ namespace pictures {
 enum class Kind {
   Rgb24,        // a colour ramp
   Rgba32,       // left half opaque red; right half transparent, hiding green
-  Grey8,
   Palette8,     // left half red; right half a transparent entry hiding black
   Rgb48,        // 16 bits per channel
-  Grey16,
-  RgbFloat,     // floating point, as HDR and EXR hold
 };
 
 freeimage::Bitmap make(QSize size, Kind kind = Kind::Rgb24);
