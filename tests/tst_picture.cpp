@@ -187,14 +187,11 @@ class PictureTest : public QObject {
     if (result.retry) result = convertPicture({QFile::encodeName(source), output, {}, QSize(160, 120), 512, 0, decoder + 1});
     if (result.outcome != ConvertResult::Outcome::Written || !commitOutput(result.tempPath, output))
       return Exiv2::Image::AutoPtr();
-    return opened(dir.filePath("salida.jpg"));
-  }
-  freeimage::Bitmap written() const { return freeimage::Load(FIF_JPEG, QFile::encodeName(dir.filePath("salida.jpg")), 0); }
-  static Exiv2::Image::AutoPtr opened(const QString& path) {
-    auto image = Exiv2::ImageFactory::open(QFile::encodeName(path).toStdString());
+    auto image = Exiv2::ImageFactory::open(output.toStdString());
     image->readMetadata();
     return image;
   }
+  freeimage::Bitmap written() const { return freeimage::Load(FIF_JPEG, QFile::encodeName(dir.filePath("salida.jpg")), 0); }
 
  private slots:
   // CMYK pixels come out in sRGB as LittleCMS itself turns them, through
@@ -610,7 +607,6 @@ class PictureTest : public QObject {
     QVERIFY(output.get());
     QCOMPARE(output->exifData()["Exif.Image.Orientation"].toLong(), 6L);
     QCOMPARE(unlike(written().get(), {{80, 60}}, {qRgb(200, 60, 60)}, 7), QString());
-
   }
 
   // What libheif, libjxl or LibRaw cannot read is told with the reason: a
