@@ -24,46 +24,6 @@ Q_DECLARE_METATYPE(pictures::Codec)
 
 namespace {
 
-// A CMYK input profile: each ink darkens and tints the paper in its way.
-QByteArray cmykProfile() {
-  cmsHPROFILE profile = cmsCreateProfilePlaceholder(nullptr);
-  cmsSetDeviceClass(profile, cmsSigInputClass);
-  cmsSetColorSpace(profile, cmsSigCmykData);
-  cmsSetPCS(profile, cmsSigLabData);
-  cmsStage* clut = cmsStageAllocCLut16bit(nullptr, 9, 4, 3, nullptr);
-  cmsStageSampleCLut16bit(clut, [](const cmsUInt16Number in[], cmsUInt16Number out[], void*) {
-    const double c = in[0] / 65535.0, m = in[1] / 65535.0, y = in[2] / 65535.0, k = in[3] / 65535.0;
-    const cmsCIELab lab{100 * (1 - k) * (1 - (c + m + y) / 4), 70 * (m - c / 2), 70 * (y - (c + m) / 2)};
-    cmsFloat2LabEncoded(out, &lab);
-    return TRUE;
-  }, nullptr, 0);
-  cmsPipeline* lut = cmsPipelineAlloc(nullptr, 4, 3);
-  cmsPipelineInsertStage(lut, cmsAT_BEGIN, clut);
-  cmsWriteTag(profile, cmsSigAToB0Tag, lut);
-  cmsPipelineFree(lut);
-  cmsUInt32Number size = 0;
-  cmsSaveProfileToMem(profile, nullptr, &size);
-  QByteArray bytes(qsizetype(size), 0);
-  cmsSaveProfileToMem(profile, bytes.data(), &size);
-  cmsCloseProfile(profile);
-  return bytes;
-}
-
-bool sameBytes(FIBITMAP* a, FIBITMAP* b) {
-  if (FreeImage_GetWidth(a) != FreeImage_GetWidth(b) || FreeImage_GetHeight(a) != FreeImage_GetHeight(b) ||
-      FreeImage_GetBPP(a) != FreeImage_GetBPP(b) || FreeImage_GetColorType(a) != FreeImage_GetColorType(b))
-    return false;
-  for (unsigned y = 0; y < FreeImage_GetHeight(a); ++y)
-    if (memcmp(FreeImage_GetScanLine(a, int(y)), FreeImage_GetScanLine(b, int(y)), FreeImage_GetLine(a)) != 0)
-      return false;
-  return true;
-}
-
-// How far apart two colours are: the largest difference of a channel.
-int distance(QRgb a, QRgb b) {
-  return std::max({std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)), std::abs(qBlue(a) - qBlue(b))});
-}
-
 // A BMP of the given header size: 124 (version 5) as GIMP and ImageMagick
 // write them, with an alpha mask; 40 as Windows writes them, with the
 // colour masks after it for bit fields; 16, OS/2's shortest. A negative
@@ -94,12 +54,14 @@ freeimage::Bitmap halves(QSize size, int bpp, const void* left, const void* righ
   return dib;
 }
 
-// Where a picture is not as expected at the points given, within the
-// tolerance of each channel; empty where it is.
+// Where a picture is not as expected at the points given, by more than
+// the tolerance in any channel; empty where it is.
 QString unlike(FIBITMAP* dib, const QList<QPoint>& at, const QList<QRgb>& shown, int tolerance) {
-  for (qsizetype i = 0; i < at.size(); ++i)
-    if (const QRgb got = dib ? pictures::pixel(dib, at[i].x(), at[i].y()) : 0; distance(got, shown[i]) > tolerance)
-      return QString("at %1,%2: %3 for %4").arg(at[i].x()).arg(at[i].y()).arg(QColor(got).name(), QColor(shown[i]).name());
+  for (qsizetype i = 0; i < at.size(); ++i) {
+    const QRgb got = dib ? pictures::pixel(dib, at[i].x(), at[i].y()) : 0, want = shown[i];
+    if (std::max({std::abs(qRed(got) - qRed(want)), std::abs(qGreen(got) - qGreen(want)), std::abs(qBlue(got) - qBlue(want))}) > tolerance)
+      return QString("at %1,%2: %3 for %4").arg(at[i].x()).arg(at[i].y()).arg(QColor(got).name(), QColor(want).name());
+  }
   return {};
 }
 
@@ -199,18 +161,6 @@ QByteArray saved(FIBITMAP* dib, FREE_IMAGE_FORMAT format, const QString& path) {
   return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-// A TGA of 40 x 30 32-bit pixels, bottom-up; the descriptor's low bits
-// count the bits of alpha.
-QByteArray tga(int descriptor, const QByteArray& pixels) {
-  QByteArray header(18, 0);
-  header[2] = 2;  // uncompressed true colour
-  qToLittleEndian(quint16(40), header.data() + 12);
-  qToLittleEndian(quint16(30), header.data() + 14);
-  header[16] = 32;
-  header[17] = char(descriptor);
-  return header + pixels;
-}
-
 // An icon of one 40 x 30 bitmap and its AND mask, whose set bits are transparent.
 QByteArray icon(int bpp, const QByteArray& pixels, const QByteArray& andMask) {
   QByteArray info(40, 0), directory(22, 0);
@@ -221,15 +171,6 @@ QByteArray icon(int bpp, const QByteArray& pixels, const QByteArray& andMask) {
   qToLittleEndian(quint32(info.size() + pixels.size() + andMask.size()), directory.data() + 14);
   qToLittleEndian(quint32(22), directory.data() + 18);
   return directory + info + pixels + andMask;
-}
-
-// A picture read as a run reads it: by its first decoder, or by the second
-// where the first refuses it; as 24-bit colour on white.
-freeimage::Bitmap readAsARunWould(const QByteArray& source) {
-  const DecodeRequest request{source, QSize(160, 120), true, {}, {}};
-  Result<DecodedPicture> decoded = decodePicture(request, 0);
-  if (!decoded && decodersFor(source).size() > 1) decoded = decodePicture(request, 1);
-  return decoded ? freeimage::ToRgb24(decoded->pixels.get(), decoded->fourth) : nullptr;
 }
 
 }  // namespace
@@ -246,53 +187,17 @@ class PictureTest : public QObject {
     if (result.retry) result = convertPicture({QFile::encodeName(source), output, {}, QSize(160, 120), 512, 0, decoder + 1});
     if (result.outcome != ConvertResult::Outcome::Written || !commitOutput(result.tempPath, output))
       return Exiv2::Image::AutoPtr();
-    return opened(dir.filePath("salida.jpg"));
-  }
-  freeimage::Bitmap written() const { return freeimage::Load(FIF_JPEG, QFile::encodeName(dir.filePath("salida.jpg")), 0); }
-  static Exiv2::Image::AutoPtr opened(const QString& path) {
-    auto image = Exiv2::ImageFactory::open(QFile::encodeName(path).toStdString());
+    auto image = Exiv2::ImageFactory::open(output.toStdString());
     image->readMetadata();
     return image;
   }
+  freeimage::Bitmap written() const { return freeimage::Load(FIF_JPEG, QFile::encodeName(dir.filePath("salida.jpg")), 0); }
 
  private slots:
-  // Every kind of picture comes out as 24-bit colour at the preset's size.
-  // Transparent areas come out white, and the colours they hide never bleed
-  // into the edges: every pixel is a blend of red and white alone.
-  void everyKindBecomesColourAtTheSize_data() {
-    QTest::addColumn<Kind>("kind");
-    QTest::addColumn<FREE_IMAGE_FORMAT>("format");
-    QTest::newRow("png rgba") << Kind::Rgba32 << FIF_PNG;
-    QTest::newRow("gif palette") << Kind::Palette8 << FIF_GIF;
-    QTest::newRow("png 48-bit") << Kind::Rgb48 << FIF_PNG;
-    QTest::newRow("png grey 16") << Kind::Grey16 << FIF_PNG;
-    QTest::newRow("exr float") << Kind::RgbFloat << FIF_EXR;
-    QTest::newRow("grey jpeg") << Kind::Grey8 << FIF_JPEG;
-  }
-  void everyKindBecomesColourAtTheSize() {
-    QFETCH(Kind, kind);
-    QFETCH(FREE_IMAGE_FORMAT, format);
-    const QString source = dir.filePath(QTest::currentDataTag());
-    QVERIFY(pictures::make(source, QSize(150, 200), format, kind));
-    Result<freeimage::Bitmap> rescaled = rescalePicture(QFile::encodeName(source), QSize(160, 120));
-    QVERIFY2(rescaled, qPrintable(rescaled.reason()));
-    QCOMPARE(FreeImage_GetBPP(rescaled->get()), 24u);
-    QCOMPARE(FreeImage_GetWidth(rescaled->get()), 160u);
-    QCOMPARE(FreeImage_GetHeight(rescaled->get()), 120u);
-    if (format != FIF_PNG && format != FIF_GIF) return;  // the formats that keep transparency losslessly
-    if (kind != Kind::Rgba32 && kind != Kind::Palette8) return;
-    QCOMPARE(pictures::pixel(rescaled->get(), 10, 60), qRgb(255, 0, 0));
-    QCOMPARE(pictures::pixel(rescaled->get(), 150, 60), qRgb(255, 255, 255));
-    for (int x = 0; x < 160; ++x) {
-      const QRgb p = pictures::pixel(rescaled->get(), x, 60);
-      QVERIFY2(qRed(p) == 255 && qGreen(p) == qBlue(p), qPrintable(QString::number(x)));
-    }
-  }
-
   // CMYK pixels come out in sRGB as LittleCMS itself turns them, through
   // the picture's own profile, in a TIFF and in a Photoshop file.
   void cmykGoesThroughItsProfile() {
-    const QByteArray profile = cmykProfile();
+    const QByteArray profile = pictures::cmykProfile();
     const BYTE inks[2][4] = {{200, 30, 0, 10}, {0, 180, 220, 0}};
     freeimage::Bitmap cmyk = halves(QSize(64, 48), 32, inks[0], inks[1]);
     FreeImage_CreateICCProfile(cmyk.get(), const_cast<char*>(profile.data()), long(profile.size()))->flags |= FIICC_COLOR_IS_CMYK;
@@ -434,25 +339,24 @@ class PictureTest : public QObject {
     const QByteArray twoColours("\0\0\xff\0\xff\xff\xff\0", 8);
     const QByteArray rle = QByteArray("\x14\x00\x14\x01\x00\x00", 6).repeated(30) + QByteArray("\x00\x01", 2);
     const QSize size(40, 30);
-    row("v5 24-bit", bmp(size, 24, 0, rgb));
     row("v5 32-bit alpha", bmp(size, 32, 3, rgba));
     row("v5 32-bit alpha 0 everywhere", bmp(size, 32, 3, rgb0));
     row("v5 32-bit alpha, no bit fields", bmp(size, 32, 0, rgba));
-    row("32-bit, fourth byte 0", bmp(size, 32, 0, rgb0, {}, 40));
     row("32-bit, fourth byte not 0", bmp(size, 32, 0, halves(32, 0x40FF0000, 0x80FFFFFF), {}, 40));
-    row("56-byte header, 5-6-5", bmp(size, 16, 3, halves(16, 0xF800, 0xFFFF), {}, 56, {0xF800, 0x07E0, 0x001F}));
     row("16-bit 4-4-4", bmp(size, 16, 3, halves(16, 0x0F00, 0x0FFF), {}, 40, {0x0F00, 0x00F0, 0x000F}));
     row("16-bit 2-3-1", bmp(size, 16, 3, halves(16, 0x0030, 0x003F), {}, 40, {0x0030, 0x000E, 0x0001}));
-    row("32-bit 11-11-10", bmp(size, 32, 3, halves(32, 0xFFE00000, 0xFFFFFFFF), {}, 40, {0xFFE00000, 0x001FFC00, 0x000003FF}));
     row("32-bit masks out of order", bmp(size, 32, 3, halves(32, 0xFF000000, 0xFFFF0FF0), {}, 40, {0xFF000000, 0x00000FF0, 0x00FF0000}));
     row("v5 16-bit alpha", bmp(size, 16, 3, halves(16, 0xFF00, 0x00F0), {}, 124, {0x0F00, 0x00F0, 0x000F, 0xF000}));
     row("v5 16-bit alpha of 1 bit", bmp(size, 16, 3, halves(16, 0xFC00, 0x03E0), {}, 124, {0x7C00, 0x03E0, 0x001F, 0x8000}));
     row("56-byte header, alpha 0 everywhere", bmp(size, 16, 3, halves(16, 0x0F00, 0x0FFF), {}, 56, {0x0F00, 0x00F0, 0x000F, 0xF000}));
     row("os/2 16-byte header", bmp(size, 8, 0, (QByteArray(20, 0) + QByteArray(20, 1)).repeated(30), twoColours, 16));
-    row("rle8", bmp(size, 8, 1, rle, twoColours));
     row("rle8 top-down", bmp(QSize(40, -30), 8, 1, rle, twoColours));
-    // Each row ends after its red half, leaving the rest unset.
-    row("rle8 rows cut short", bmp(size, 8, 1, QByteArray("\x14\x00\x00\x00", 4).repeated(30), twoColours));
+    // Pixels a damaged file never sets, whatever memory held: rows an RLE stream skips, a file cut short.
+    const QByteArray tenRedRows = QByteArray("\x64\x00\x00\x00", 4).repeated(10);
+    row("rle8 skips rows", bmp(QSize(100, 100), 8, 1, tenRedRows + QByteArray("\x00\x02\x00\x50", 4) + tenRedRows, twoColours),
+        {qRgb(255, 0, 0), qRgb(255, 255, 255), qRgb(255, 0, 0)}, 15, {{80, 5}, {80, 60}, {80, 115}});
+    row("24-bit cut short", bmp(QSize(100, 100), 24, 0, QByteArray("\0\0\xff", 3).repeated(100 * 10), {}, 40),
+        {qRgb(255, 255, 255), qRgb(255, 0, 0)}, 15, {{80, 60}, {80, 115}});
     // Pixels where the file says, past a gap or a palette that pixels of 16 bits do not use.
     QByteArray gap = bmp(size, 24, 0, rgb, {}, 40).insert(54, QByteArray(100, '\0'));
     qToLittleEndian(quint32(154), gap.data() + 10);
@@ -461,14 +365,17 @@ class PictureTest : public QObject {
 
     const QByteArray redHiddenGreen = (QByteArray("\0\0\xff\0", 4).repeated(20) + QByteArray("\0\xff\0\0", 4).repeated(20)).repeated(30);
     const QByteArray rightHalfMasked = QByteArray("\0\0\x0f\xff\xff\0\0\0", 8).repeated(30);
-    row("tga, no alpha bits", tga(0x00, halves(32, 0x40FF0000, 0x80FFFFFF)));
-    row("tga, alpha 0 everywhere", tga(0x08, rgb0));
-    row("tga alpha", tga(0x08, rgba));
+    // A TGA's descriptor counts the bits of alpha: the library writes 8, which the first row takes away.
+    const auto tga = [&](const void* left, const void* right, bool alphaBits) {
+      QByteArray file = saved(halves(size, 32, left, right).get(), FIF_TARGA, dir.filePath("a.tga"));
+      return alphaBits ? file : file.replace(17, 1, QByteArray(1, char(file[17] & 0xF0)));
+    };
+    row("tga, no alpha bits", tga("\0\0\xff\x40", "\xff\xff\xff\x80", false));
+    row("tga, alpha 0 everywhere", tga("\0\0\xff\0", "\xff\xff\xff\0", true));
+    row("tga alpha", tga("\0\0\xff\xff", "\0\xff\0\0", true));
     row("icon, alpha 0 everywhere, masked", icon(32, redHiddenGreen, rightHalfMasked));
     row("icon, alpha 0 everywhere, no mask", icon(32, rgb0, QByteArray(8 * 30, 0)));
     row("icon alpha", icon(32, rgba, QByteArray(8 * 30, 0)));
-    row("icon 24-bit, masked", icon(24, (QByteArray("\0\0\xff", 3).repeated(20) + QByteArray("\0\xff\0", 3).repeated(20)).repeated(30),
-                                    rightHalfMasked));
     // Where the image library reads a BMP in gdk-pixbuf's stead, it takes its fourth byte as the file says too.
     row("second decoder, fourth byte not 0", bmp(size, 32, 0, halves(32, 0x40FF0000, 0x80FFFFFF), {}, 40), {qRgb(255, 0, 0), qRgb(255, 255, 255)},
         15, {{20, 60}, {140, 60}}, 1);
@@ -484,6 +391,13 @@ class PictureTest : public QObject {
     row("palette png gamma", withGamma(saved(palette.get(), FIF_PNG, dir.filePath("paleta.png")), 1.0), {qRgb(188, 137, 99), qRgb(188, 137, 99)}, 4);
     const freeimage::Bitmap merged = halves(QSize(64, 48), 32, "\x00\x80\xff\x80", "\x3c\x28\x14\xff");  // blue, green, red, alpha
     row("psd merged over white", saved(merged.get(), FIF_PSD, dir.filePath("mezcla.psd")), {qRgb(255, 128, 0), qRgb(20, 40, 60)}, 4);
+    // Transparency laid over white hides the green under it, even where the B-spline spreads the edge.
+    const QList<QRgb> edge{qRgb(255, 0, 0), qRgb(237, 218, 224), qRgb(255, 255, 255)};
+    for (const auto& [name, kind, format] : {std::tuple("png rgba", Kind::Rgba32, FIF_PNG), {"gif palette", Kind::Palette8, FIF_GIF}})
+      row(name, saved(pictures::make(QSize(150, 200), kind).get(), format, dir.filePath(name)), edge, 15, {{20, 60}, {80, 60}, {140, 60}});
+    // 16 bits a channel, of which the top 8 count, in a format only the image library reads: red
+    // from left to right, green from bottom to top.
+    row("psd 48-bit", saved(pictures::make(QSize(150, 200), Kind::Rgb48).get(), FIF_PSD, dir.filePath("b.psd")), {qRgb(30, 125, 127), qRgb(227, 124, 125)});
     const FIRGBF grey{0.5f, 0.5f, 0.5f}, bright{4, 0.2f, 0};
     const freeimage::Bitmap light = halves(QSize(64, 48), 96, &grey, &bright, FIT_RGBF);
     row("exr linear light", saved(light.get(), FIF_EXR, dir.filePath("luz.exr")), {qRgb(188, 188, 188), qRgb(255, 124, 0)}, 4);
@@ -497,43 +411,6 @@ class PictureTest : public QObject {
     QVERIFY(pictures::write(dir.filePath("imagen"), file));
     QVERIFY(convert(dir.filePath("imagen"), decoder).get());
     QCOMPARE(unlike(written().get(), at, shown, tolerance), QString());
-  }
-
-  // Pixels a damaged file never sets come out white, the same every time,
-  // whatever the pictures read before it left in memory.
-  void unsetPixelsAreWhite_data() {
-    QTest::addColumn<QByteArray>("file");
-    QTest::addColumn<int>("redAtTop");  // rows, as the bottom ten are
-    const QByteArray blackRed("\0\0\0\0\0\0\xff\0", 8);
-    const QByteArray tenRows = QByteArray("\x64\x01\x00\x00", 4).repeated(10);
-    QTest::newRow("rle8 stream cut short") << bmp(QSize(100, 100), 8, 1, tenRows, blackRed, 40) << 0;
-    QTest::newRow("rle8 ends early") << bmp(QSize(100, 100), 8, 1, tenRows + QByteArray("\x00\x01", 2), blackRed, 40) << 0;
-    QTest::newRow("rle8 skips rows") << bmp(QSize(100, 100), 8, 1, tenRows + QByteArray("\x00\x02\x00\x50", 4) + tenRows, blackRed, 40)
-                                     << 10;
-    QTest::newRow("24-bit cut short") << bmp(QSize(100, 100), 24, 0, QByteArray("\0\0\xff", 3).repeated(100 * 10), {}, 40) << 0;
-  }
-  void unsetPixelsAreWhite() {
-    QFETCH(QByteArray, file);
-    QFETCH(int, redAtTop);
-    const QByteArray noisy = QFile::encodeName(dir.filePath("ruido.bmp")), broken = QFile::encodeName(dir.filePath("rota.bmp"));
-    QVERIFY(FreeImage_Save(FIF_BMP, pictures::noise(QSize(100, 100), 24, 7).get(), noisy.constData(), 0));
-    QVERIFY(pictures::write(QFile::decodeName(broken), file));
-    freeimage::Bitmap first;
-    for (int run = 0; run < 2; ++run) {
-      QVERIFY(readAsARunWould(noisy));
-      freeimage::Bitmap read = readAsARunWould(broken);
-      QVERIFY(read);
-      QCOMPARE(FreeImage_GetWidth(read.get()), 100u);
-      QCOMPARE(FreeImage_GetHeight(read.get()), 100u);
-      for (int y = 0; y < 100; ++y) {
-        const bool red = y < 10 || y >= 100 - redAtTop;
-        for (int x = 0; x < 100; ++x)
-          QVERIFY2(pictures::pixel(read.get(), x, 99 - y) == (red ? qRgb(255, 0, 0) : qRgb(255, 255, 255)),
-                   qPrintable(QStringLiteral("%1,%2 from the bottom").arg(x).arg(y)));
-      }
-      if (run == 1) QVERIFY(sameBytes(read.get(), first.get()));
-      first = std::move(read);
-    }
   }
 
   // Our resampler stands in for the library's B-spline rescale: every byte
@@ -551,19 +428,12 @@ class PictureTest : public QObject {
       int bpp;
     } cases[] = {
         {"shrink both", {1203, 777}, {640, 480}, 24},
-        {"widen, shrink height", {300, 1000}, {1024, 768}, 24},
-        {"narrow, heighten", {1203, 100}, {640, 480}, 24},
-        {"enlarge both", {97, 61}, {320, 240}, 24},
-        {"width only", {900, 480}, {640, 480}, 24},
-        {"widen only, odd rows", {97, 61}, {320, 61}, 24},
-        {"height only", {640, 999}, {640, 480}, 24},
-        {"heighten only, short rows", {33, 61}, {33, 240}, 24},
+        {"enlarge both, odd rows", {97, 61}, {320, 241}, 24},
+        {"width only, odd rows", {900, 481}, {640, 481}, 24},
+        {"height only, rows not of whole vectors", {641, 999}, {641, 480}, 24},
         {"one pixel", {1, 1}, {160, 120}, 24},
         {"thin strip", {5000, 3}, {160, 120}, 24},
         {"grey", {1203, 777}, {800, 600}, 8},
-        {"grey, enlarge", {61, 47}, {320, 240}, 8},
-        {"grey, width only", {1001, 301}, {333, 301}, 8},
-        {"grey, height only", {300, 1001}, {300, 333}, 8},
     };
     for (const auto& c : cases)
       for (const auto set : {freeimage::VectorSet::Best, freeimage::VectorSet::Sse2})
@@ -600,15 +470,6 @@ class PictureTest : public QObject {
                                QByteArray::number(bytes) + " bytes";
     QVERIFY2(largest <= 1 && differing * 1000 <= bytes, figures.constData());
     QCOMPARE(FreeImage_GetDotsPerMeterX(ours.get()), 2835u);
-  }
-
-  void compositeMatchesTheLibrary() {
-    freeimage::Bitmap source = pictures::noise(QSize(517, 300), 32, 5);
-    RGBQUAD white{255, 255, 255, 0};
-    freeimage::Bitmap theirs(FreeImage_Composite(source.get(), FALSE, &white, nullptr));
-    freeimage::Bitmap ours = freeimage::CompositeOnWhite(source.get());
-    QVERIFY(theirs && ours);
-    QVERIFY(sameBytes(ours.get(), theirs.get()));
   }
 
   // A phone's photo as HEIC, AVIF or JPEG XL comes out as the same photo
@@ -746,7 +607,6 @@ class PictureTest : public QObject {
     QVERIFY(output.get());
     QCOMPARE(output->exifData()["Exif.Image.Orientation"].toLong(), 6L);
     QCOMPARE(unlike(written().get(), {{80, 60}}, {qRgb(200, 60, 60)}, 7), QString());
-
   }
 
   // What libheif, libjxl or LibRaw cannot read is told with the reason: a
@@ -796,12 +656,10 @@ class PictureTest : public QObject {
     // A TIFF's comes from its header: one that claims 60000 x 50000 pixels
     // over a few rows of data is refused before they are read.
     const QString tiffPath = dir.filePath("enorme.tif");
-    TIFF* claim = TIFFOpen(QFile::encodeName(tiffPath).constData(), "w");
-    setTags(claim, {{TIFFTAG_IMAGEWIDTH, 60000}, {TIFFTAG_IMAGELENGTH, 50000}, {TIFFTAG_BITSPERSAMPLE, 8},
-                    {TIFFTAG_SAMPLESPERPIXEL, 3}, {TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB}, {TIFFTAG_ROWSPERSTRIP, 1}});
-    std::vector<uint8_t> row(60000 * 3, 0x80);
-    for (uint32_t y = 0; y < 3; ++y) QVERIFY(TIFFWriteScanline(claim, row.data(), y, 0) >= 0);
-    TIFFClose(claim);
+    pictures::Tiff claim;
+    claim.size = QSize(60000, 3);
+    claim.tags = [](TIFF* tiff) { TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, 50000u); };
+    QVERIFY(pictures::make(tiffPath, claim));
     QCOMPARE(tiffDecoder().probeSize(QFile::encodeName(tiffPath)), std::optional<QSize>(QSize(60000, 50000)));
     QCOMPARE(rescalePicture(QFile::encodeName(tiffPath), QSize(64, 48)).reason(),
              "La imagen mide 60000 x 50000 píxeles: más de los 178.956.970 píxeles que se admiten.");

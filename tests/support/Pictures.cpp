@@ -35,6 +35,16 @@ struct Bgra {
   BYTE b, g, r, a;
 };
 
+// A profile's bytes, as a file holds them; the profile is closed.
+QByteArray bytesOf(cmsHPROFILE profile) {
+  cmsUInt32Number size = 0;
+  cmsSaveProfileToMem(profile, nullptr, &size);
+  QByteArray bytes(qsizetype(size), 0);
+  cmsSaveProfileToMem(profile, bytes.data(), &size);
+  cmsCloseProfile(profile);
+  return bytes;
+}
+
 }  // namespace
 
 freeimage::Bitmap make(QSize size, Kind kind) {
@@ -51,14 +61,7 @@ freeimage::Bitmap make(QSize size, Kind kind) {
   const freeimage::Bitmap rgb = filled<RGBTRIPLE>(size, 24, [&](RGBTRIPLE& p, int x, int y) {
     p = {128, ramp(y, h), ramp(x, w)};
   });
-  const freeimage::Bitmap grey(FreeImage_ConvertToGreyscale(rgb.get()));
-  switch (kind) {
-    case Kind::Grey8: return freeimage::Bitmap(FreeImage_Clone(grey.get()));
-    case Kind::Rgb48: return freeimage::Bitmap(FreeImage_ConvertToType(rgb.get(), FIT_RGB16));
-    case Kind::Grey16: return freeimage::Bitmap(FreeImage_ConvertToType(grey.get(), FIT_UINT16));
-    case Kind::RgbFloat: return freeimage::Bitmap(FreeImage_ConvertToRGBF(rgb.get()));
-    default: return freeimage::Bitmap(FreeImage_Clone(rgb.get()));
-  }
+  return freeimage::Bitmap(kind == Kind::Rgb48 ? FreeImage_ConvertToType(rgb.get(), FIT_RGB16) : FreeImage_Clone(rgb.get()));
 }
 
 bool make(const QString& path, QSize size, FREE_IMAGE_FORMAT format, Kind kind) {
@@ -81,12 +84,26 @@ QByteArray rgbProfile(const std::array<double, 6>& p) {
   cmsToneCurve* curves[3] = {gamma, gamma, gamma};
   cmsHPROFILE profile = cmsCreateRGBProfile(&white, &primaries, curves);
   cmsFreeToneCurve(gamma);
-  cmsUInt32Number size = 0;
-  cmsSaveProfileToMem(profile, nullptr, &size);
-  QByteArray bytes(qsizetype(size), 0);
-  cmsSaveProfileToMem(profile, bytes.data(), &size);
-  cmsCloseProfile(profile);
-  return bytes;
+  return bytesOf(profile);
+}
+
+QByteArray cmykProfile() {
+  cmsHPROFILE profile = cmsCreateProfilePlaceholder(nullptr);
+  cmsSetDeviceClass(profile, cmsSigInputClass);
+  cmsSetColorSpace(profile, cmsSigCmykData);
+  cmsSetPCS(profile, cmsSigLabData);
+  cmsStage* clut = cmsStageAllocCLut16bit(nullptr, 9, 4, 3, nullptr);
+  cmsStageSampleCLut16bit(clut, [](const cmsUInt16Number in[], cmsUInt16Number out[], void*) {
+    const double c = in[0] / 65535.0, m = in[1] / 65535.0, y = in[2] / 65535.0, k = in[3] / 65535.0;
+    const cmsCIELab lab{100 * (1 - k) * (1 - (c + m + y) / 4), 70 * (m - c / 2), 70 * (y - (c + m) / 2)};
+    cmsFloat2LabEncoded(out, &lab);
+    return TRUE;
+  }, nullptr, 0);
+  cmsPipeline* lut = cmsPipelineAlloc(nullptr, 4, 3);
+  cmsPipelineInsertStage(lut, cmsAT_BEGIN, clut);
+  cmsWriteTag(profile, cmsSigAToB0Tag, lut);
+  cmsPipelineFree(lut);
+  return bytesOf(profile);
 }
 
 namespace {

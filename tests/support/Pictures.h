@@ -19,11 +19,8 @@ namespace pictures {
 enum class Kind {
   Rgb24,        // a colour ramp
   Rgba32,       // left half opaque red; right half transparent, hiding green
-  Grey8,
   Palette8,     // left half red; right half a transparent entry hiding black
   Rgb48,        // 16 bits per channel
-  Grey16,
-  RgbFloat,     // floating point, as HDR and EXR hold
 };
 
 freeimage::Bitmap make(QSize size, Kind kind = Kind::Rgb24);
@@ -34,6 +31,8 @@ freeimage::Bitmap noise(QSize size, int bpp, quint32 seed);
 // A colour profile of gamma 2.2 and white D65 with these primaries (x and y
 // of red, green and blue).
 QByteArray rgbProfile(const std::array<double, 6>& primaries);
+// A CMYK input profile: each ink darkens and tints the paper in its way.
+QByteArray cmykProfile();
 
 // A TIFF as other programs write them, through libtiff: any depth up to 16
 // bits, samples interleaved, in strips or 16x16 tiles.
