@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 
 namespace freeimage {
 namespace {
@@ -63,22 +64,36 @@ Bitmap CompositeOnWhite(FIBITMAP* dib, bool premultiplied) {
   Bitmap result(FreeImage_Allocate(int(width), int(height), 24, FI_RGBA_RED_MASK, FI_RGBA_GREEN_MASK,
                                    FI_RGBA_BLUE_MASK));
   if (!result) return nullptr;
-  for (unsigned y = 0; y < height; ++y) {
-    const uint8_t* src = FreeImage_GetScanLine(dib, int(y));
-    uint8_t* dst = FreeImage_GetScanLine(result.get(), int(y));
-    for (unsigned x = 0; x < width; ++x, src += 4, dst += 3) {
-      // The library's blend: a weighted sum shifted down by 8, not divided
-      // by 255, so that the bytes match its own.
-      const unsigned alpha = src[FI_RGBA_ALPHA], rest = 255 - alpha;
-      for (int c : {FI_RGBA_BLUE, FI_RGBA_GREEN, FI_RGBA_RED})
-        dst[c] = premultiplied  ? uint8_t(std::min(255u, src[c] + rest))
-                 : alpha == 255 ? src[c]
-                 : alpha == 0   ? 255
-                                : uint8_t((alpha * src[c] + rest * 255) >> 8);
-    }
-  }
+  const FourthChannel fourth = premultiplied ? FourthChannel::PremultipliedAlpha : FourthChannel::Alpha;
+  for (unsigned y = 0; y < height; ++y)
+    RowToRgb24(FreeImage_GetScanLine(dib, int(y)), FreeImage_GetScanLine(result.get(), int(y)), width, fourth);
   FreeImage_CloneMetadata(result.get(), dib);
   return result;
+}
+
+void RowToRgb24(const uint8_t* src, uint8_t* dst, unsigned width, FourthChannel fourth) {
+  const bool premultiplied = fourth == FourthChannel::PremultipliedAlpha;
+  for (unsigned x = 0; x < width; ++x, src += 4, dst += 3) {
+    // Most pictures with an alpha channel are opaque almost everywhere: an
+    // opaque pixel (or one whose fourth byte is padding) is its three
+    // colour bytes, moved as four while the next pixel's go over the last.
+    if (x + 1 < width && (fourth == FourthChannel::Padding || src[FI_RGBA_ALPHA] == 255)) {
+      std::memcpy(dst, src, 4);
+      continue;
+    }
+    if (fourth == FourthChannel::Padding) {
+      dst[0] = src[0], dst[1] = src[1], dst[2] = src[2];
+      continue;
+    }
+    // The library's blend: a weighted sum shifted down by 8, not divided
+    // by 255, so that the bytes match its own.
+    const unsigned alpha = src[FI_RGBA_ALPHA], rest = 255 - alpha;
+    for (int c : {FI_RGBA_BLUE, FI_RGBA_GREEN, FI_RGBA_RED})
+      dst[c] = premultiplied  ? uint8_t(std::min(255u, src[c] + rest))
+               : alpha == 255 ? src[c]
+               : alpha == 0   ? 255
+                              : uint8_t((alpha * src[c] + rest * 255) >> 8);
+  }
 }
 
 bool AlphaIsZeroEverywhere(FIBITMAP* dib) {

@@ -2,6 +2,8 @@
 
 #include "convert/FreeImage.h"
 
+#include <cstdint>
+
 namespace freeimage {
 
 // What a fourth channel holds, as a decoder tells it.
@@ -18,6 +20,11 @@ Bitmap ToRgb24(FIBITMAP* dib, FourthChannel fourth = FourthChannel::Alpha);
 // Colours already multiplied by their alpha get the white that shows
 // through added. Null for any other kind of bitmap.
 Bitmap CompositeOnWhite(FIBITMAP* dib, bool premultiplied = false);
+
+// One row of `width` 32-bit pixels as ToRgb24 makes it, by what the
+// fourth channel holds: composited onto white as CompositeOnWhite does, or
+// (padding) dropped.
+void RowToRgb24(const uint8_t* src, uint8_t* dst, unsigned width, FourthChannel fourth);
 
 // True for a 32-bit bitmap whose alpha is 0 everywhere: a file that keeps
 // no transparency in its fourth byte, whatever its header says, and which

@@ -1,5 +1,7 @@
 #include "convert/Resample.h"
 
+#include "convert/Pixels.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -336,8 +338,17 @@ class Across {
   int inWidth_, outWidth_, channels_;
 };
 
+// Whether rescaling to this size reads each source row once: then a
+// 32-bit source can be made 24-bit a row at a time on the way in, rather
+// than whole beforehand.
+bool readsRowsOnce(int inWidth, int inHeight, int outWidth, int outHeight) {
+  return outWidth < inWidth && outHeight != inHeight;
+}
+
+// `fromRgba`, where given, says what the 32-bit source's fourth channel
+// holds; its rows are made 24-bit as they are read (see readsRowsOnce).
 template <int Channels>
-void rescale(FIBITMAP* source, FIBITMAP* target, const Loops& loops) {
+void rescale(FIBITMAP* source, FIBITMAP* target, const Loops& loops, const FourthChannel* fromRgba = nullptr) {
   const int inWidth = int(FreeImage_GetWidth(source)), inHeight = int(FreeImage_GetHeight(source));
   const int outWidth = int(FreeImage_GetWidth(target)), outHeight = int(FreeImage_GetHeight(target));
   const Rows in = rowsOf(source), out = rowsOf(target);
@@ -375,16 +386,25 @@ void rescale(FIBITMAP* source, FIBITMAP* target, const Loops& loops) {
     const size_t pitch = size_t(outWidth) * Channels;
     const auto ringBytes = std::make_unique_for_overwrite<uint8_t[]>(pitch * size_t(ring));
     const Rows narrowed{ringBytes.get(), pitch};
+    const size_t rgbPitch = fromRgba ? size_t(inWidth) * 3 : 0;
+    const auto rgbBytes = std::make_unique_for_overwrite<uint8_t[]>(2 * rgbPitch + 16);
+    auto row = [&](int r, int slot) -> const uint8_t* {
+      if (!fromRgba) return in[r];
+      uint8_t* rgb = rgbBytes.get() + size_t(slot) * rgbPitch;
+      RowToRgb24(in[r], rgb, unsigned(inWidth), *fromRgba);
+      return rgb;
+    };
     int made = 0;
     for (int y = 0; y < outHeight; ++y) {
       const int first = down.first[size_t(y)];
       for (made = std::max(made, first); made < first + down.taps;)
         if (made + 1 < inHeight) {
-          across(in[made], in[made + 1], narrowed[made % ring], narrowed[(made + 1) % ring],
-                 made + 3 < inHeight ? in[made + 2] : nullptr, made + 3 < inHeight ? in[made + 3] : nullptr);
+          across(row(made, 0), row(made + 1, 1), narrowed[made % ring], narrowed[(made + 1) % ring],
+                 made + 3 < inHeight && !fromRgba ? in[made + 2] : nullptr,
+                 made + 3 < inHeight && !fromRgba ? in[made + 3] : nullptr);
           made += 2;
         } else {
-          across(in[made], narrowed[made % ring]);
+          across(row(made, 0), narrowed[made % ring]);
           made += 1;
         }
       column(narrowed, y, ring, out[y], outWidth * Channels);
@@ -415,19 +435,25 @@ bool isPlainGrey(FIBITMAP* dib) {
 
 }  // namespace
 
-Bitmap RescaleBSpline(FIBITMAP* dib, int width, int height) {
-  return RescaleBSpline(dib, width, height, VectorSet::Best);
-}
-
-Bitmap RescaleBSpline(FIBITMAP* dib, int width, int height, [[maybe_unused]] VectorSet set) {
+Bitmap RescaleBSpline(FIBITMAP* dib, int width, int height, FourthChannel fourth, [[maybe_unused]] VectorSet set) {
+  const bool rgba = dib && FreeImage_GetImageType(dib) == FIT_BITMAP && FreeImage_GetBPP(dib) == 32;
+  const int inWidth = dib ? int(FreeImage_GetWidth(dib)) : 0, inHeight = dib ? int(FreeImage_GetHeight(dib)) : 0;
+#if defined(__x86_64__)
+  const bool rowByRow = rgba && FreeImage_HasPixels(dib) && readsRowsOnce(inWidth, inHeight, width, height);
+#else
+  const bool rowByRow = false;
+#endif
+  if (rgba && !rowByRow) {
+    const Bitmap rgb = ToRgb24(dib, fourth);
+    return rgb ? RescaleBSpline(rgb.get(), width, height, fourth, set) : nullptr;
+  }
 #if !defined(__x86_64__)
   return Rescale(dib, width, height);
 #else
   if (!dib || !FreeImage_HasPixels(dib) || width <= 0 || height <= 0) return Rescale(dib, width, height);
-  const bool colour = FreeImage_GetBPP(dib) == 24;
+  const bool colour = FreeImage_GetBPP(dib) == 24 || rowByRow;
   if (FreeImage_GetImageType(dib) != FIT_BITMAP || !(colour || isPlainGrey(dib)))
     return Rescale(dib, width, height);
-  const int inWidth = int(FreeImage_GetWidth(dib)), inHeight = int(FreeImage_GetHeight(dib));
   if (width == inWidth && height == inHeight) return Rescale(dib, width, height);  // the library copies
 
   Bitmap result(FreeImage_AllocateT(FIT_BITMAP, width, height, colour ? 24 : 8, 0, 0, 0));
@@ -437,7 +463,7 @@ Bitmap RescaleBSpline(FIBITMAP* dib, int width, int height, [[maybe_unused]] Vec
   // Such a picture cannot be rescaled; the worker goes on.
   try {
     if (colour)
-      rescale<3>(dib, result.get(), loops(set));
+      rescale<3>(dib, result.get(), loops(set), rowByRow ? &fourth : nullptr);
     else
       rescale<1>(dib, result.get(), loops(set));
   } catch (const std::bad_alloc&) {

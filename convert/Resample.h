@@ -1,6 +1,7 @@
 #pragma once
 
 #include "convert/FreeImage.h"
+#include "convert/Pixels.h"
 
 namespace freeimage {
 
@@ -18,13 +19,17 @@ namespace freeimage {
 // does.
 //
 // 24-bit colour and 8-bit grey bitmaps are rescaled here; any other kind
-// is handed to the library (and every kind, off x86-64).
-Bitmap RescaleBSpline(FIBITMAP* dib, int width, int height);
-
-// The vector instructions the loops run on: the best the processor has
-// (AVX2 with fused multiply-add, where it has them), or SSE2 alone, which
-// every x86-64 has. The two may round a sum apart, each within the bound.
+// is handed to the library (and every kind, off x86-64), but for 32-bit
+// ones: these come out 24-bit, exactly as if ToRgb24 had made them so with
+// `fourth` first. When the picture shrinks, that is done a row at a time
+// as the rows are read, and no 24-bit copy of the whole is ever held.
+//
+// `set` is the vector instructions the loops run on: the best the
+// processor has (AVX2 with fused multiply-add, where it has them), or SSE2
+// alone, which every x86-64 has. The two may round a sum apart, each
+// within the bound.
 enum class VectorSet { Best, Sse2 };
-Bitmap RescaleBSpline(FIBITMAP* dib, int width, int height, VectorSet set);
+Bitmap RescaleBSpline(FIBITMAP* dib, int width, int height, FourthChannel fourth = FourthChannel::Alpha,
+                      VectorSet set = VectorSet::Best);
 
 }  // namespace freeimage
