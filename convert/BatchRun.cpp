@@ -82,9 +82,11 @@ BatchRun::Overwrites BatchRun::overwrites() const {
 void BatchRun::run(const Observer& observer) {
   WorkerPool pool(settings_.pool);
   removeDeadTemporaries(settings_.destination);
-  // Far enough ahead that no worker waits on us, near enough that memory
-  // stays flat however long the queue.
-  const int ahead = 2 * pool.workerCount() + 2;
+  // Results are applied in queue order, so a worker that has finished the
+  // pictures after a large one waits for more until that one is done: far
+  // enough ahead that it rarely does, near enough that the finished but
+  // unapplied outputs stay few however long the queue.
+  const int ahead = 8 * pool.workerCount() + 8;
   int submitted = 0;
   int written = 0;
   // The queue is read afresh at every picture: pictures dropped on the list

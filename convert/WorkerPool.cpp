@@ -146,14 +146,6 @@ void WorkerPool::submit(int ticket, const ConvertRequest& request) {
   job.request.timeLimitMs = options_.baseTimeLimitMs;
   // As the worker will reckon it before it knows the picture's size.
   job.limitMs = timeLimitMs(options_.baseTimeLimitMs, request.source);
-  if (job.request.tempPath.isEmpty()) {
-    Result<QByteArray> temp = createOutputTemp(request.outputPath);
-    if (!temp) {
-      results_.insert(ticket, ConvertResult::failed(Outcome::NotWritten, temp.reason(), temp.error()));
-      return;
-    }
-    job.request.tempPath = *temp;
-  }
   waiting_.push_back(std::move(job));
   dispatch();
 }
@@ -173,8 +165,19 @@ void WorkerPool::dispatch() {
     return;
   }
   for (Worker& worker : workers_) {
-    if (waiting_.empty()) return;
     if (worker.job || worker.retiring || worker.process->state() == QProcess::NotRunning) continue;
+    // The output's temporary is made only now, so that pictures waiting
+    // their turn, however many, leave nothing in the destination.
+    for (; !waiting_.empty() && waiting_.front().request.tempPath.isEmpty(); waiting_.pop_front()) {
+      Job& job = waiting_.front();
+      Result<QByteArray> temp = createOutputTemp(job.request.outputPath);
+      if (temp) {
+        job.request.tempPath = *temp;
+        break;
+      }
+      results_.insert(job.ticket, ConvertResult::failed(Outcome::NotWritten, temp.reason(), temp.error()));
+    }
+    if (waiting_.empty()) return;
     worker.job = std::move(waiting_.front());
     waiting_.pop_front();
     worker.process->write(worker::encodeMessage(worker.job->request));
@@ -275,14 +278,9 @@ void WorkerPool::retry(Worker& worker) {
   worker.deadline->stop();
   release(*worker.job);
   Job job = *std::exchange(worker.job, std::nullopt);
-  // The first try may have removed its file, or left it half written.
-  discardOutput(job.request.tempPath);
-  Result<QByteArray> temp = createOutputTemp(job.request.outputPath);
-  if (!temp) {
-    results_.insert(job.ticket, ConvertResult::failed(Outcome::NotWritten, temp.reason(), temp.error()));
-    return dispatch();
-  }
-  job.request.tempPath = *temp;
+  // The first try may have removed its file, or left it half written: the
+  // next gets a new one.
+  discardOutput(std::exchange(job.request.tempPath, QByteArray()));
   ++job.request.decoder;
   job.limitMs = timeLimitMs(options_.baseTimeLimitMs, job.request.source);
   job.fallback = false;
