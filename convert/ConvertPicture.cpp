@@ -18,15 +18,16 @@ using Outcome = ConvertResult::Outcome;
 
 constexpr qint64 LongestLimitMs = 24 * 3600 * 1000;
 
-// The rescale works on 24-bit colour or 8-bit grey. Everything else is
-// brought to 24 bits first, so that transparency is composited onto white
-// before it is resampled rather than bleeding its hidden colours into the
-// edges. The depth is looked at first: for 32 bits the library answers
-// "transparent?" by reading every pixel's alpha.
+// The rescale works on 24-bit colour or 8-bit grey, and on 32 bits, which
+// it brings to 24 as it goes. Everything else is brought to 24 bits first,
+// so that transparency is composited onto white before it is resampled
+// rather than bleeding its hidden colours into the edges. The depth is
+// looked at first: for 32 bits the library answers "transparent?" by
+// reading every pixel's alpha.
 bool rescalesAsIs(FIBITMAP* dib) {
   if (FreeImage_GetImageType(dib) != FIT_BITMAP) return false;
   const unsigned bpp = FreeImage_GetBPP(dib);
-  if (bpp == 24) return true;
+  if (bpp == 24 || bpp == 32) return true;
   return bpp == 8 && !FreeImage_IsTransparent(dib) && FreeImage_GetColorType(dib) == FIC_MINISBLACK;
 }
 
@@ -59,6 +60,11 @@ Result<Bitmap> toRescalable(DecodedPicture decoded, QByteArray& profile) {
   const FREE_IMAGE_TYPE type = FreeImage_GetImageType(pixels.get());
   if (type == FIT_RGBF || type == FIT_RGBAF) {
     pixels = colour::linearToSrgb(pixels.get(), decoded.fourth);
+    if (!pixels) return damaged();
+  }
+  // Deep colour with alpha is composited as 32 bits, as the library does.
+  if (type == FIT_RGBA16 && decoded.fourth != DecodedPicture::Fourth::Padding) {
+    pixels = freeimage::Bitmap(FreeImage_ConvertTo32Bits(pixels.get()));
     if (!pixels) return damaged();
   }
   if (!rescalesAsIs(pixels.get())) {
@@ -122,9 +128,10 @@ Result<Bitmap> rescalePicture(const DecodeRequest& request, int decoder, std::op
   if (!decoded) return Failure{decoded.reason()};
   if (orientation) *orientation = decoded->orientation;
   QByteArray profile;
+  const DecodedPicture::Fourth fourth = decoded->fourth;
   Result<Bitmap> loaded = toRescalable(std::move(*decoded), profile);
   if (!loaded) return loaded;
-  Bitmap rescaled = freeimage::RescaleBSpline(loaded->get(), request.target.width(), request.target.height());
+  Bitmap rescaled = freeimage::RescaleBSpline(loaded->get(), request.target.width(), request.target.height(), fourth);
   loaded->reset();
   // A picture millions of pixels wide and a few high needs weight tables
   // of gigabytes; here that is a failed allocation.
