@@ -201,3 +201,9 @@ void keepLargeBuffersBetweenPictures() {
   // reserve 64 MB of the address space the picture is granted.
   mallopt(M_ARENA_MAX, 1);
 }
+
+QByteArray allocatorTunables(const QByteArray& inherited) {
+  constexpr char HugePages[] = "glibc.malloc.hugetlb=1";
+  if (inherited.contains("glibc.malloc.hugetlb")) return inherited;
+  return inherited.isEmpty() ? QByteArray(HugePages) : inherited + ':' + HugePages;
+}

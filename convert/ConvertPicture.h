@@ -61,6 +61,13 @@ qint64 memoryNeed(std::optional<QSize> stored, int bytesPerPixel, const QByteArr
 // picture wants it: large buffers kept for the next picture, one heap.
 void keepLargeBuffersBetweenPictures();
 
+// The allocator's start-up settings (GLIBC_TUNABLES) for a process that
+// converts pictures, given those it would inherit: its heap in pages of
+// 2 MB where the system allows. A picture's buffers are tens of megabytes
+// of fresh memory, and each 4 KB page costs a fault on first touch: on a
+// virtual machine, as much time as decoding the pixels in it.
+QByteArray allocatorTunables(const QByteArray& inherited);
+
 // Why a picture could not be read, in the user's words.
 namespace reasons {
 QString tooSlow(int limitMs);

@@ -117,6 +117,10 @@ void WorkerPool::startWorker(Worker& worker) {
   if (options_.memoryCapBytes > 0) arguments << QString::number(options_.memoryCapBytes);
   process->setArguments(arguments);
   process->setStandardErrorFile(QProcess::nullDevice());
+  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+  environment.insert(QStringLiteral("GLIBC_TUNABLES"),
+                     QString::fromLocal8Bit(allocatorTunables(qgetenv("GLIBC_TUNABLES"))));
+  process->setProcessEnvironment(environment);
   connect(process, &QProcess::readyReadStandardOutput, this, [this, &worker] { onOutput(worker); });
   connect(process, &QProcess::finished, this, [this, &worker] { onDeath(worker); });
   connect(process, &QProcess::errorOccurred, this, [this, &worker](QProcess::ProcessError error) {
