@@ -22,6 +22,8 @@
 #include "convert/BatchRun.h"
 #include "convert/ConvertPicture.h"
 #include "convert/MemoryBudget.h"
+#include "convert/Metadata.h"
+#include "convert/OutputFile.h"
 #include "convert/Pixels.h"
 #include "convert/Resample.h"
 #include "convert/RunMath.h"
@@ -45,6 +47,7 @@
 #include <thread>
 
 #include <sys/resource.h>
+#include <unistd.h>
 
 namespace {
 
@@ -53,23 +56,38 @@ int fail(const char* why) {
   return 1;
 }
 
-qint64 residentKb(qint64 pid) {
-  QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-  if (!status.open(QIODevice::ReadOnly)) return 0;
-  for (const QByteArray& line : status.readAll().split('\n'))
-    if (line.startsWith("VmRSS:")) return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-  return 0;
+// A process's resident memory, as what it holds alone (its heap, its
+// stacks) and what it maps from files (the program and its libraries).
+struct Resident {
+  qint64 ownKb = 0, fileKb = 0;
+};
+Resident residentOf(qint64 pid) {
+  // Pages resident, of which shared (from files): cheap to read, unlike
+  // the smaps.
+  QFile statm(QStringLiteral("/proc/%1/statm").arg(pid));
+  if (!statm.open(QIODevice::ReadOnly)) return {};
+  const QList<QByteArray> pages = statm.readAll().split(' ');
+  const qint64 pageKb = ::getpagesize() / 1024, resident = pages.value(1).toLongLong(), shared = pages.value(2).toLongLong();
+  return {(resident - shared) * pageKb, shared * pageKb};
 }
 
-// This process and its children, the workers, which the main thread starts.
+// This process and its children, the workers, which the main thread
+// starts. They map the same libraries, whose pages are in memory once:
+// those are counted once, as the largest set any of them maps, rather than
+// once for every process, as a sum of their resident sizes would.
 qint64 residentKbOfAll() {
   const qint64 self = QCoreApplication::applicationPid();
-  qint64 total = residentKb(self);
+  const Resident main = residentOf(self);
+  qint64 own = main.ownKb, files = main.fileKb;
   QFile children(QStringLiteral("/proc/%1/task/%1/children").arg(self));
   if (children.open(QIODevice::ReadOnly))
     for (const QByteArray& pid : children.readAll().split(' '))
-      if (!pid.trimmed().isEmpty()) total += residentKb(pid.trimmed().toLongLong());
-  return total;
+      if (!pid.trimmed().isEmpty()) {
+        const Resident worker = residentOf(pid.trimmed().toLongLong());
+        own += worker.ownKb;
+        files = std::max(files, worker.fileKb);
+      }
+  return own + files;
 }
 
 double psnr(FIBITMAP* a, FIBITMAP* b) {
@@ -164,7 +182,58 @@ int decodeFloor(const QStringList& files, QSize size) {
   return decoded > 0 ? 0 : fail("no picture could be decoded");
 }
 
+// Each step of one picture's conversion, as a worker takes them, timed over
+// every picture in this process: where a picture's time goes.
+int phases(const QStringList& files, QSize size, const QDir& destination) {
+  enum { MetadataRead, Decode, Prepare, Encode, MetadataWrite, Write, Count };
+  const char* names[Count] = {"metadata read", "decode", "to 24 bits and rescale", "JPEG encode", "metadata write",
+                              "temporary, write, sync, rename"};
+  qint64 spent[Count] = {};
+  int done = 0;
+  QElapsedTimer clock;
+  auto lap = [&](int phase) { spent[phase] += clock.nsecsElapsed(), clock.restart(); };
+  for (const QString& file : files) {
+    const QByteArray path = QFile::encodeName(file);
+    clock.start();
+    const Metadata metadata = Metadata::read(path);
+    lap(MetadataRead);
+    const DecodeRequest request{path, size, true, metadata.iccProfile(), {}};
+    if (!decodePicture(request)) continue;
+    lap(Decode);
+    std::optional<int> orientation;
+    Result<freeimage::Bitmap> rescaled = rescalePicture(request, 0, &orientation);
+    if (!rescaled) continue;
+    lap(Prepare);
+    QByteArray jpeg = freeimage::EncodeJpeg(rescaled->get(), jpegFlagsForQuality(1));
+    lap(Encode);
+    metadata.writeInto(jpeg, size, orientation);
+    lap(MetadataWrite);
+    const QByteArray output = QFile::encodeName(destination.filePath(QFileInfo(file).fileName()));
+    Result<QByteArray> temp = createOutputTemp(output);
+    if (!temp || !writeOutput(*temp, jpeg)) return fail("the output could not be written");
+    syncBeforeReplacing(*temp, output);
+    if (!commitOutput(*temp, output)) return fail("the output could not be committed");
+    lap(Write);
+    ++done;
+  }
+  // The rescale step decodes again: its own share is what it took beyond
+  // the decode.
+  spent[Prepare] -= spent[Decode];
+  qint64 total = 0;
+  for (qint64 t : spent) total += t;
+  std::printf("pictures: %d; per picture:\n", done);
+  for (int i = 0; i < Count; ++i)
+    std::printf("  %-32s %7.2f ms  %5.1f %%\n", names[i], spent[i] / 1e6 / std::max(1, done), 100.0 * spent[i] / std::max<qint64>(1, total));
+  return done > 0 ? 0 : fail("no picture was converted");
+}
+
 int main(int argc, char* argv[]) {
+  // What runs in this process is timed with the allocator the workers use,
+  // whose settings are read as a process starts.
+  if (const QByteArray tunables = allocatorTunables(qgetenv("GLIBC_TUNABLES")); tunables != qgetenv("GLIBC_TUNABLES")) {
+    qputenv("GLIBC_TUNABLES", tunables);
+    ::execv("/proc/self/exe", argv);
+  }
   QCoreApplication app(argc, argv);
   const QStringList args = app.arguments();
   if (args.size() < 3) {
@@ -178,11 +247,11 @@ int main(int argc, char* argv[]) {
   const QDir source(args[1]);
   for (const QString& name : source.entryList(QDir::Files, QDir::Name)) files << source.filePath(name);
   if (size.isEmpty()) return fail("the size is not WIDTHxHEIGHT");
-  // What runs in this process is timed with the allocator the workers use.
   keepLargeBuffersBetweenPictures();
   if (args.contains(QStringLiteral("--psnr"))) return comparePsnr(files, size);
   if (args.contains(QStringLiteral("--resampler"))) return compareResampler(files, size);
   if (args.contains(QStringLiteral("--floor"))) return decodeFloor(files, size);
+  if (args.contains(QStringLiteral("--phases"))) return phases(files, size, QDir(args[2]));
 
   const QDir destination(args[2]);
   // Outputs older than this were not written by this run.
