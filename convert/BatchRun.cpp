@@ -95,6 +95,9 @@ void BatchRun::run(const Observer& observer) {
     for (; submitted < queue_.ImageCount() && submitted < i + ahead; ++submitted)
       pool.submit(submitted, {queue_.ImagePaths().at(submitted), outputPath(submitted), QByteArray(),
                               settings_.size, settings_.saveFlags});
+    // Once the whole queue is in the pool, the order no longer keeps the
+    // progress even: what counts is that the workers end together.
+    pool.setLargestFirst(submitted == queue_.ImageCount());
     std::optional<ConvertResult> result;
     while (!(result = pool.take(i))) {
       QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);

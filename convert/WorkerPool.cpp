@@ -15,6 +15,8 @@
 #include <algorithm>
 #include <csignal>
 
+#include <sys/stat.h>
+
 namespace {
 
 using Outcome = ConvertResult::Outcome;
@@ -150,6 +152,8 @@ void WorkerPool::submit(int ticket, const ConvertRequest& request) {
   job.request.timeLimitMs = options_.baseTimeLimitMs;
   // As the worker will reckon it before it knows the picture's size.
   job.limitMs = timeLimitMs(options_.baseTimeLimitMs, request.source);
+  struct stat info {};
+  job.bytes = ::stat(request.source.constData(), &info) == 0 ? qint64(info.st_size) : 0;
   waiting_.push_back(std::move(job));
   dispatch();
 }
@@ -170,20 +174,26 @@ void WorkerPool::dispatch() {
   }
   for (Worker& worker : workers_) {
     if (worker.job || worker.retiring || worker.process->state() == QProcess::NotRunning) continue;
-    // The output's temporary is made only now, so that pictures waiting
-    // their turn, however many, leave nothing in the destination.
-    for (; !waiting_.empty() && waiting_.front().request.tempPath.isEmpty(); waiting_.pop_front()) {
-      Job& job = waiting_.front();
-      Result<QByteArray> temp = createOutputTemp(job.request.outputPath);
+    std::deque<Job>::iterator next;
+    for (;;) {
+      if (waiting_.empty()) return;
+      // A picture that goes to another decoder stays ahead of the rest.
+      next = !largestFirst_ || waiting_.front().request.decoder > 0 ? waiting_.begin()
+                            : std::max_element(waiting_.begin(), waiting_.end(),
+                                               [](const Job& a, const Job& b) { return a.bytes < b.bytes; });
+      if (!next->request.tempPath.isEmpty()) break;
+      // The output's temporary is made only now, so that pictures waiting
+      // their turn, however many, leave nothing in the destination.
+      Result<QByteArray> temp = createOutputTemp(next->request.outputPath);
       if (temp) {
-        job.request.tempPath = *temp;
+        next->request.tempPath = *temp;
         break;
       }
-      results_.insert(job.ticket, ConvertResult::failed(Outcome::NotWritten, temp.reason(), temp.error()));
+      results_.insert(next->ticket, ConvertResult::failed(Outcome::NotWritten, temp.reason(), temp.error()));
+      waiting_.erase(next);
     }
-    if (waiting_.empty()) return;
-    worker.job = std::move(waiting_.front());
-    waiting_.pop_front();
+    worker.job = std::move(*next);
+    waiting_.erase(next);
     worker.process->write(worker::encodeMessage(worker.job->request));
     worker.deadline->start(options_.wallTimeFactor * worker.job->limitMs);
   }

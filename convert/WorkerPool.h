@@ -57,6 +57,11 @@ class WorkerPool : public QObject {
   // The ticket's result, once it is there; the pool forgets it then.
   std::optional<ConvertResult> take(int ticket);
 
+  // Hands the next free worker the largest picture waiting (by its file's
+  // size) rather than the first: for the end of a run, so that its last
+  // pictures end together rather than one large one long after the rest.
+  void setLargestFirst(bool largestFirst) { largestFirst_ = largestFirst; }
+
   int workerCount() const { return int(workers_.size()); }
   qint64 budget() const { return budget_; }
   // The needs of the pictures granted memory and not yet done.
@@ -66,6 +71,7 @@ class WorkerPool : public QObject {
   struct Job {
     int ticket;
     ConvertRequest request;
+    qint64 bytes = 0;       // the source file's size
     int limitMs = 0;        // the processor time the worker allows itself
     bool writing = false;   // the worker has begun to write the output
     bool fallback = false;  // another decoder may try it, should this one fail
@@ -107,4 +113,5 @@ class WorkerPool : public QObject {
   QString brokenReason_;  // why no worker can start, once that is known
   qint64 budget_ = 0;
   qint64 inUse_ = 0;      // the needs of the pictures granted and not yet done
+  bool largestFirst_ = false;
 };
