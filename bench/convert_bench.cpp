@@ -4,7 +4,7 @@
 // when the run took more than the budget), and the longest pause of the
 // event loop.
 //
-//   convert_bench SOURCE_FOLDER DESTINATION_FOLDER [WIDTHxHEIGHT] [--psnr | --resampler | --floor]
+//   convert_bench SOURCE_FOLDER DESTINATION_FOLDER [WIDTHxHEIGHT] [--psnr | --resampler | --floor | --phases]
 //
 // With --floor it only decodes every picture, as the run's decoders do
 // (reduced-size JPEGs included), and reports the processor time that took
@@ -14,6 +14,8 @@
 // --resampler it times our B-spline rescale against the library's on every
 // picture, reports the largest difference in each channel and the count of
 // bytes that differ, and fails when any differs by more than one level.
+// With --phases it converts every picture in this process, one step after
+// another, and reports the time each step took a picture on average.
 //
 // Each mode exits 1, saying why on one line, when it did not do the work it
 // reports: no picture converted or compared, a picture neither written nor
@@ -185,16 +187,17 @@ int decodeFloor(const QStringList& files, QSize size) {
 // Each step of one picture's conversion, as a worker takes them, timed over
 // every picture in this process: where a picture's time goes.
 int phases(const QStringList& files, QSize size, const QDir& destination) {
-  enum { MetadataRead, Decode, Prepare, Encode, MetadataWrite, Write, Count };
+  enum { MetadataRead, Decode, Rescale, Encode, MetadataWrite, Write, Count };
   const char* names[Count] = {"metadata read", "decode", "to 24 bits and rescale", "JPEG encode", "metadata write",
                               "temporary, write, sync, rename"};
   qint64 spent[Count] = {};
   int done = 0;
-  QElapsedTimer clock;
-  auto lap = [&](int phase) { spent[phase] += clock.nsecsElapsed(), clock.restart(); };
   for (const QString& file : files) {
     const QByteArray path = QFile::encodeName(file);
+    qint64 picture[Count] = {};
+    QElapsedTimer clock;
     clock.start();
+    auto lap = [&](int phase) { picture[phase] = clock.nsecsElapsed(), clock.restart(); };
     const Metadata metadata = Metadata::read(path);
     lap(MetadataRead);
     const DecodeRequest request{path, size, true, metadata.iccProfile(), {}};
@@ -203,27 +206,27 @@ int phases(const QStringList& files, QSize size, const QDir& destination) {
     std::optional<int> orientation;
     Result<freeimage::Bitmap> rescaled = rescalePicture(request, 0, &orientation);
     if (!rescaled) continue;
-    lap(Prepare);
+    lap(Rescale);
+    picture[Rescale] -= picture[Decode];  // it decodes again: its own share is the rest
     QByteArray jpeg = freeimage::EncodeJpeg(rescaled->get(), jpegFlagsForQuality(1));
     lap(Encode);
     metadata.writeInto(jpeg, size, orientation);
     lap(MetadataWrite);
     const QByteArray output = QFile::encodeName(destination.filePath(QFileInfo(file).fileName()));
     Result<QByteArray> temp = createOutputTemp(output);
-    if (!temp || !writeOutput(*temp, jpeg)) return fail("the output could not be written");
+    if (!temp || !writeOutput(*temp, jpeg)) return fail("an output could not be written");
     syncBeforeReplacing(*temp, output);
-    if (!commitOutput(*temp, output)) return fail("the output could not be committed");
+    if (!commitOutput(*temp, output)) return fail("an output could not be committed");
     lap(Write);
+    for (int i = 0; i < Count; ++i) spent[i] += picture[i];
     ++done;
   }
-  // The rescale step decodes again: its own share is what it took beyond
-  // the decode.
-  spent[Prepare] -= spent[Decode];
   qint64 total = 0;
   for (qint64 t : spent) total += t;
   std::printf("pictures: %d; per picture:\n", done);
   for (int i = 0; i < Count; ++i)
-    std::printf("  %-32s %7.2f ms  %5.1f %%\n", names[i], spent[i] / 1e6 / std::max(1, done), 100.0 * spent[i] / std::max<qint64>(1, total));
+    std::printf("  %-32s %7.2f ms  %5.1f %%\n", names[i], spent[i] / 1e6 / std::max(1, done),
+                100.0 * spent[i] / std::max<qint64>(1, total));
   return done > 0 ? 0 : fail("no picture was converted");
 }
 
@@ -232,12 +235,17 @@ int main(int argc, char* argv[]) {
   // whose settings are read as a process starts.
   if (const QByteArray tunables = allocatorTunables(qgetenv("GLIBC_TUNABLES")); tunables != qgetenv("GLIBC_TUNABLES")) {
     qputenv("GLIBC_TUNABLES", tunables);
-    ::execv("/proc/self/exe", argv);
+    char self[4096];
+    const ssize_t length = ::readlink("/proc/self/exe", self, sizeof self - 1);
+    if (length > 0) {
+      self[length] = '\0';
+      ::execv(self, argv);  // under its own name, not "exe"
+    }
   }
   QCoreApplication app(argc, argv);
   const QStringList args = app.arguments();
   if (args.size() < 3) {
-    std::fprintf(stderr, "usage: convert_bench SOURCE DESTINATION [WIDTHxHEIGHT] [--psnr | --resampler | --floor]\n");
+    std::fprintf(stderr, "usage: convert_bench SOURCE DESTINATION [WIDTHxHEIGHT] [--psnr | --resampler | --floor | --phases]\n");
     return 2;
   }
   QSize size(1024, 768);

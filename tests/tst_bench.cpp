@@ -56,6 +56,10 @@ class BenchTest : public QObject {
       const double largest = figure(QString::fromLatin1(channel));
       QVERIFY2(largest >= 0 && largest <= 1, qPrintable(output));
     }
+    QCOMPARE(run(QStringLiteral(CONVERT_BENCH), {fotos, out, "64x48", "--floor"}), 0);
+    QVERIFY2(output.contains("pictures decoded: 4 of 4") && figure("decode floor:") > 0, qPrintable(output));
+    QCOMPARE(run(QStringLiteral(CONVERT_BENCH), {fotos, out, "64x48", "--phases"}), 0);
+    QVERIFY2(output.contains("pictures: 4; per picture:") && figure("decode") > 0, qPrintable(output));
 
     // Nothing done is a failure, with its reason on one line.
     QCOMPARE(run(QStringLiteral(CONVERT_BENCH), {dir.filePath("rota"), dir.filePath("salida")}), 1);
