@@ -57,7 +57,7 @@ class BenchTest : public QObject {
       QVERIFY2(largest >= 0 && largest <= 1, qPrintable(output));
     }
     QCOMPARE(run(QStringLiteral(CONVERT_BENCH), {fotos, out, "64x48", "--floor"}), 0);
-    QVERIFY2(output.contains("pictures decoded: 4 of 4") && figure("decode floor:") > 0, qPrintable(output));
+    QVERIFY2(output.contains("pictures decoded: 4 of 4") && figure("decode floor:") >= 0, qPrintable(output));
     QCOMPARE(run(QStringLiteral(CONVERT_BENCH), {fotos, out, "64x48", "--phases"}), 0);
     QVERIFY2(output.contains("pictures: 4; per picture:") && figure("decode") > 0, qPrintable(output));
 
