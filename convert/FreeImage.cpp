@@ -34,37 +34,51 @@ void prepare() {
 
 Bitmap adopt(FIBITMAP* dib) { return Bitmap(dib); }
 
-// The size in a JPEG's frame header. The library's header-only load of a
-// progressive JPEG reads and decodes every scan, as long as a full load;
-// the frame header is a few bytes from the start.
-std::optional<QSize> jpegFrameSize(const QByteArray& file) {
+// Walks a JPEG's segments up to its image data, handing each one's marker
+// and length to `visit`, which may read the segment (not past its length)
+// and says whether to go on. False when the file is no JPEG, is cut short
+// before its image data, or `visit` stopped.
+template <class Visit>
+bool walkJpeg(const QByteArray& file, Visit visit) {
   QFile in;
-  if (!OpenFile(in, file)) return std::nullopt;
+  if (!OpenFile(in, file)) return false;
   uchar marker[2];
-  if (in.read(reinterpret_cast<char*>(marker), 2) != 2 || marker[0] != 0xFF || marker[1] != 0xD8)
-    return std::nullopt;
+  if (in.read(reinterpret_cast<char*>(marker), 2) != 2 || marker[0] != 0xFF || marker[1] != 0xD8) return false;
   for (;;) {
     uchar head[4];
-    if (in.read(reinterpret_cast<char*>(head), 2) != 2) return std::nullopt;
-    if (head[0] != 0xFF) return std::nullopt;
+    if (in.read(reinterpret_cast<char*>(head), 2) != 2) return false;
+    if (head[0] != 0xFF) return false;
     const uchar type = head[1];
     if (type == 0xFF) {  // fill byte before a marker
       in.seek(in.pos() - 1);
       continue;
     }
     if (type == 0xD8 || type == 0x01 || (type >= 0xD0 && type <= 0xD7)) continue;  // no length
-    if (in.read(reinterpret_cast<char*>(head + 2), 2) != 2) return std::nullopt;
+    if (type == 0xDA) return true;                                                   // the image data
+    if (type == 0xD9) return false;
+    if (in.read(reinterpret_cast<char*>(head + 2), 2) != 2) return false;
     const int length = (head[2] << 8) | head[3];
-    if (length < 2) return std::nullopt;
-    const bool frame = type >= 0xC0 && type <= 0xCF && type != 0xC4 && type != 0xC8 && type != 0xCC;
-    if (frame) {
-      uchar sof[5];
-      if (length < 7 || in.read(reinterpret_cast<char*>(sof), 5) != 5) return std::nullopt;
-      return QSize((sof[3] << 8) | sof[4], (sof[1] << 8) | sof[2]);
-    }
-    if (type == 0xD9 || type == 0xDA) return std::nullopt;  // no frame before the data
-    if (!in.seek(in.pos() + length - 2)) return std::nullopt;
+    if (length < 2) return false;
+    const qint64 next = in.pos() + length - 2;
+    if (!visit(type, length - 2, in) || !in.seek(next)) return false;
   }
+}
+
+bool isFrame(uchar type) { return type >= 0xC0 && type <= 0xCF && type != 0xC4 && type != 0xC8 && type != 0xCC; }
+
+// The size in a JPEG's frame header. The library's header-only load of a
+// progressive JPEG reads and decodes every scan, as long as a full load;
+// the frame header is a few bytes from the start.
+std::optional<QSize> jpegFrameSize(const QByteArray& file) {
+  std::optional<QSize> size;
+  walkJpeg(file, [&](uchar type, int length, QFile& in) {
+    if (!isFrame(type)) return true;
+    uchar sof[5];
+    if (length >= 5 && in.read(reinterpret_cast<char*>(sof), 5) == 5)
+      size = QSize((sof[3] << 8) | sof[4], (sof[1] << 8) | sof[2]);
+    return false;
+  });
+  return size;
 }
 
 }  // namespace
@@ -132,6 +146,26 @@ std::optional<QSize> ProbeSize(FREE_IMAGE_FORMAT fif, const QByteArray& file) {
   Bitmap header = Load(fif, file, FIF_LOAD_NOPIXELS);
   if (!header) return std::nullopt;
   return QSize(int(FreeImage_GetWidth(header.get())), int(FreeImage_GetHeight(header.get())));
+}
+
+bool JpegHoldsNoMetadata(const QByteArray& file) {
+  return walkJpeg(file, [](uchar type, int length, QFile& in) {
+    switch (type) {
+      case 0xE0:  // JFIF
+      case 0xEE:  // Adobe's colour transform
+      case 0xDB:  // quantisation tables
+      case 0xC4:  // Huffman tables
+      case 0xCC:  // arithmetic coding conditioning
+      case 0xDD:  // restart interval
+        return true;
+      case 0xE2: {  // a colour profile, or something else in APP2
+        char name[12];
+        return length >= 12 && in.read(name, 12) == 12 && std::memcmp(name, "ICC_PROFILE", 12) == 0;
+      }
+      default:
+        return isFrame(type);
+    }
+  });
 }
 
 QString LastMessage() { return lastMessage; }

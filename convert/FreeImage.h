@@ -48,6 +48,11 @@ QByteArray EncodeJpeg(FIBITMAP* dib, int flags);
 // cannot be read.
 std::optional<QSize> ProbeSize(FREE_IMAGE_FORMAT fif, const QByteArray& file);
 
+// True for a JPEG whose segments before its image data are only those a
+// JPEG needs (JFIF, Adobe's, tables, the frame) and a colour profile, which
+// the decoder reads: no EXIF, XMP, IPTC, comment or maker's segment.
+bool JpegHoldsNoMetadata(const QByteArray& file);
+
 // Opens a file by its bytes for reading; QFile's own open takes a name as
 // text, and a name that is not text would be lost on the way.
 bool OpenFile(QFile& in, const QByteArray& file);

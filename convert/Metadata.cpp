@@ -1,5 +1,7 @@
 #include "convert/Metadata.h"
 
+#include "convert/FreeImage.h"
+
 // Exiv2 0.27 still speaks of std::auto_ptr.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
@@ -243,6 +245,10 @@ void quietLibrary() {
 }  // namespace
 
 Metadata Metadata::read(const QByteArray& path) {
+  // Nothing here for Exiv2 to find but the colour profile, which the
+  // decoder reads from the same segments: most of what a small photo
+  // exported for the web costs besides its pixels.
+  if (freeimage::JpegHoldsNoMetadata(path)) return Metadata();
   quietLibrary();
   Metadata metadata;
   try {

@@ -79,19 +79,23 @@ class MetadataTest : public QObject {
  private slots:
   // Whichever format brought them, the colour profile and what the owner
   // wrote go on, orientation included, with the output's own size; the
-  // embedded thumbnail does not.
+  // embedded thumbnail does not. A profile alone goes on alone.
   void everyFormatKeepsWhatTheOwnerWrote_data() {
     QTest::addColumn<FREE_IMAGE_FORMAT>("format");
-    QTest::newRow("jpeg") << FIF_JPEG;
-    QTest::newRow("tiff") << FIF_TIFF;
-    QTest::newRow("webp") << FIF_WEBP;
+    QTest::addColumn<bool>("profileAlone");
+    QTest::newRow("jpeg") << FIF_JPEG << false;
+    QTest::newRow("jpeg, profile alone") << FIF_JPEG << true;
+    QTest::newRow("tiff") << FIF_TIFF << false;
+    QTest::newRow("webp") << FIF_WEBP << false;
   }
   void everyFormatKeepsWhatTheOwnerWrote() {
     QFETCH(FREE_IMAGE_FORMAT, format);
+    QFETCH(bool, profileAlone);
     QByteArray profile = wideRgbProfile();
     const QString path = source(QTest::currentDataTag(), format, [&](Exiv2::Image& image) {
       Exiv2::DataBuf icc(reinterpret_cast<Exiv2::byte*>(profile.data()), long(profile.size()));
       if (format != FIF_WEBP) image.setIccProfile(icc);  // (Exiv2 cannot write one there)
+      if (profileAlone) return;
       image.exifData()["Exif.Image.Orientation"] = uint16_t(6);
       const QByteArray thumb = jpegOf(QSize(16, 12));
       Exiv2::ExifThumb(image.exifData()).setJpegThumbnail(reinterpret_cast<const Exiv2::byte*>(thumb.constData()), long(thumb.size()));
@@ -110,6 +114,10 @@ class MetadataTest : public QObject {
     auto out = opened(QFile::decodeName(output));
     if (format != FIF_WEBP)
       QCOMPARE(QByteArray(reinterpret_cast<char*>(out->iccProfile()->pData_), out->iccProfile()->size_), profile);
+    if (profileAlone) {
+      QCOMPARE(entriesOf(*out).size(), size_t(0));
+      return;
+    }
     QCOMPARE(differing(*out, {{"Exif.Image.Orientation", "6"}, {"Exif.Photo.PixelXDimension", "160"}, {"Exif.Photo.PixelYDimension", "120"},
                               {"Xmp.exif.PixelXDimension", "160"}, {"Xmp.tiff.ImageLength", "120"}, {"Xmp.dc.creator", "Ana"},
                               {"Iptc.Application2.Caption", format == FIF_WEBP ? "(none)" : "Playa"}}),  // WebP has no place for IPTC
