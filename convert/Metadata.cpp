@@ -255,9 +255,11 @@ Metadata Metadata::read(const QByteArray& path) {
     auto image = Exiv2::ImageFactory::open(path.toStdString());
     image->readMetadata();
     auto data = std::make_shared<Data>();
-    data->exif = image->exifData();
-    data->iptc = image->iptcData();
-    data->xmp = image->xmpData();
+    // Taken from the image, which goes with this call, rather than copied
+    // entry by entry.
+    data->exif = std::move(image->exifData());
+    data->iptc = std::move(image->iptcData());
+    data->xmp = std::move(image->xmpData());
     if (image->iccProfileDefined())
       data->icc = QByteArray(reinterpret_cast<const char*>(image->iccProfile()->pData_), image->iccProfile()->size_);
     metadata.data_ = std::move(data);
