@@ -76,11 +76,12 @@ Resident residentOf(qint64 pid) {
 // This process and its children, the workers, which the main thread
 // starts. They map the same libraries, whose pages are in memory once:
 // those are counted once, as the largest set any of them maps, rather than
-// once for every process, as a sum of their resident sizes would.
-qint64 residentKbOfAll() {
+// once for every process. `summedKb`, where given, hears the plain sum of
+// their resident sizes, which counts them again for every process.
+qint64 residentKbOfAll(qint64* summedKb = nullptr) {
   const qint64 self = QCoreApplication::applicationPid();
   const Resident main = residentOf(self);
-  qint64 own = main.ownKb, files = main.fileKb;
+  qint64 own = main.ownKb, files = main.fileKb, summed = main.ownKb + main.fileKb;
   QFile children(QStringLiteral("/proc/%1/task/%1/children").arg(self));
   if (children.open(QIODevice::ReadOnly))
     for (const QByteArray& pid : children.readAll().split(' '))
@@ -88,7 +89,9 @@ qint64 residentKbOfAll() {
         const Resident worker = residentOf(pid.trimmed().toLongLong());
         own += worker.ownKb;
         files = std::max(files, worker.fileKb);
+        summed += worker.ownKb + worker.fileKb;
       }
+  if (summedKb) *summedKb = summed;
   return own + files;
 }
 
@@ -290,10 +293,12 @@ int main(int argc, char* argv[]) {
   const qint64 heldKb = residentKbOfAll();
   WorkerPool::Options pool;
   pool.memoryBudgetBytes = runBudget(availableMemory());
-  qint64 peakKb = 0;
+  qint64 peakKb = 0, peakSummedKb = 0;
   std::thread sampler([&] {
-    for (; running; std::this_thread::sleep_for(std::chrono::milliseconds(10)))
-      peakKb = std::max(peakKb, residentKbOfAll());
+    for (qint64 summedKb = 0; running; std::this_thread::sleep_for(std::chrono::milliseconds(10))) {
+      peakKb = std::max(peakKb, residentKbOfAll(&summedKb));
+      peakSummedKb = std::max(peakSummedKb, summedKb);
+    }
   });
 
   mod_code::ImageQueue queue;
@@ -326,8 +331,9 @@ int main(int argc, char* argv[]) {
   sampler.join();
   std::printf("pictures: %d, written: %d, failed: %d\n", int(files.size()), written, int(failed.size()));
   std::printf("wall time: %.2f s\n", end / 1e9);
-  std::printf("peak memory of all Dimenzo processes: %.0f MB (%.0f MB held before the run)\n", peakKb / 1024.0,
-              heldKb / 1024.0);
+  std::printf("peak memory of all Dimenzo processes: %.0f MB (%.0f MB held before the run; %.0f MB as the sum of "
+              "their resident sizes)\n",
+              peakKb / 1024.0, heldKb / 1024.0, peakSummedKb / 1024.0);
   std::printf("memory budget: %.0f MB\n", pool.memoryBudgetBytes / 1048576.0);
   std::printf("longest event-loop pause: %.2f ms, %.2f s into the run\n", longestPause / 1e6, pausedAt / 1e9);
 
