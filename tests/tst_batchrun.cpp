@@ -181,6 +181,13 @@ class BatchRunTest : public QObject {
     b.atProgress = [&](int) { QDir(b.destination.path()).removeRecursively(); };
     b.run();
     QCOMPARE(b.events, (QStringList{"progreso 0 33.3", "destino 0 0: No existe el archivo o el directorio."}));
+    // A picture that reaches a worker once the folder has gone fails as a
+    // write, with the system's error, for the run to tell the destination.
+    WorkerPool pool(b.pool);
+    pool.submit(0, {QFile::encodeName(b.add("d.png")), QFile::encodeName(b.output("d.png")), {}, QSize(8, 8), 0});
+    const ConvertResult result = awaitResult(pool, 0);
+    QCOMPARE(result.outcome, ConvertResult::Outcome::NotWritten);
+    QCOMPARE(result.error, ENOENT);
   }
 
   // Damaged pictures that crash the library, loop it or make it allocate
