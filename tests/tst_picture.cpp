@@ -21,6 +21,7 @@
 
 using Kind = pictures::Kind;
 Q_DECLARE_METATYPE(pictures::Codec)
+Q_DECLARE_METATYPE(freeimage::FourthChannel)
 
 namespace {
 
@@ -418,16 +419,19 @@ class PictureTest : public QObject {
   // much (a sum within a hair of a half), whichever pass goes first, on
   // windows of every width, on either set of vector instructions. A
   // transparent picture comes out as the library's composite onto white
-  // would, whether it is composited a row at a time or whole.
+  // would, whether it is composited a row at a time or whole; one whose
+  // fourth byte is padding, as the library's 24-bit copy.
   void resamplingMatchesTheLibrary_data() {
     QTest::addColumn<QSize>("from");
     QTest::addColumn<QSize>("to");
     QTest::addColumn<int>("bpp");
     QTest::addColumn<int>("set");
+    QTest::addColumn<freeimage::FourthChannel>("fourth");
     const struct {
       const char* name;
       QSize from, to;
       int bpp;
+      freeimage::FourthChannel fourth = freeimage::FourthChannel::Alpha;
     } cases[] = {
         {"shrink both", {1203, 777}, {640, 480}, 24},
         {"enlarge both, odd rows", {97, 61}, {320, 241}, 24},
@@ -438,17 +442,19 @@ class PictureTest : public QObject {
         {"grey", {1203, 777}, {800, 600}, 8},
         {"transparent, shrink both", {1203, 777}, {640, 480}, 32},
         {"transparent, enlarge both", {97, 61}, {320, 241}, 32},
+        {"padding, shrink both", {1203, 777}, {640, 480}, 32, freeimage::FourthChannel::Padding},
     };
     for (const auto& c : cases)
       for (const auto set : {freeimage::VectorSet::Best, freeimage::VectorSet::Sse2})
         QTest::addRow("%s, %s", c.name, set == freeimage::VectorSet::Best ? "best" : "sse2")
-            << c.from << c.to << c.bpp << int(set);
+            << c.from << c.to << c.bpp << int(set) << c.fourth;
   }
   void resamplingMatchesTheLibrary() {
     QFETCH(QSize, from);
     QFETCH(QSize, to);
     QFETCH(int, bpp);
     QFETCH(int, set);
+    QFETCH(freeimage::FourthChannel, fourth);
     freeimage::Bitmap source = pictures::noise(from, bpp, quint32(from.width() * 7 + bpp));
     FreeImage_SetDotsPerMeterX(source.get(), 2835);
     freeimage::Bitmap composite;
@@ -457,12 +463,13 @@ class PictureTest : public QObject {
       for (int y = from.height() / 2; y < from.height(); ++y)
         for (int x = 0; x < from.width(); ++x) FreeImage_GetScanLine(source.get(), y)[4 * x + FI_RGBA_ALPHA] = 255;
       RGBQUAD white{255, 255, 255, 0};
-      composite.reset(FreeImage_Composite(source.get(), FALSE, &white));
+      composite.reset(fourth == freeimage::FourthChannel::Padding ? FreeImage_ConvertTo24Bits(source.get())
+                                                                  : FreeImage_Composite(source.get(), FALSE, &white));
     }
     freeimage::Bitmap theirs =
         freeimage::Rescale(composite ? composite.get() : source.get(), to.width(), to.height(), FILTER_BSPLINE);
-    freeimage::Bitmap ours = freeimage::RescaleBSpline(source.get(), to.width(), to.height(),
-                                                       freeimage::FourthChannel::Alpha, freeimage::VectorSet(set));
+    freeimage::Bitmap ours =
+        freeimage::RescaleBSpline(source.get(), to.width(), to.height(), fourth, freeimage::VectorSet(set));
     QVERIFY(theirs && ours);
     QCOMPARE(FreeImage_GetWidth(ours.get()), FreeImage_GetWidth(theirs.get()));
     QCOMPARE(FreeImage_GetHeight(ours.get()), FreeImage_GetHeight(theirs.get()));
