@@ -196,7 +196,7 @@ ConvertResult convertPicture(const ConvertRequest& request, const SizeListener& 
 // run's memory.
 void keepLargeBuffersBetweenPictures() {
   mallopt(M_MMAP_THRESHOLD, 128 << 20);
-  mallopt(M_TRIM_THRESHOLD, 128 << 20);
+  mallopt(M_TRIM_THRESHOLD, 96 << 20);
   // One heap, whatever threads a decoder starts: each further one would
   // reserve 64 MB of the address space the picture is granted.
   mallopt(M_ARENA_MAX, 1);
