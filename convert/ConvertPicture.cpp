@@ -9,7 +9,6 @@
 #include <algorithm>
 
 #include <malloc.h>
-#include <sys/stat.h>
 
 namespace {
 
@@ -86,8 +85,7 @@ int timeLimitMs(int baseMs, const QByteArray& file) {
   // A JPEG 2000 of 108 megapixels compressed 100:1 (3 MB) takes about 5 s
   // to decode here; this leaves room for far denser files and slower machines.
   constexpr qint64 MsPerKilobyte = 10;
-  struct stat info {};
-  const qint64 bytes = ::stat(file.constData(), &info) == 0 ? qint64(info.st_size) : 0;
+  const qint64 bytes = freeimage::FileBytes(file);
   return int(std::min<qint64>(baseMs + bytes / 1024 * MsPerKilobyte, LongestLimitMs));
 }
 
@@ -100,9 +98,7 @@ qint64 memoryNeed(std::optional<QSize> stored, int bytesPerPixel, const QByteArr
     // Even a GIF of one flat colour or a JPEG 2000 squeezed 100:1 holds
     // fewer pixels than this a byte.
     constexpr qint64 PixelsPerByte = 256;
-    struct stat info {};
-    const qint64 bytes = ::stat(file.constData(), &info) == 0 ? qint64(info.st_size) : 0;
-    pixels = std::min(bytes * PixelsPerByte, MaxPicturePixels);
+    pixels = std::min(freeimage::FileBytes(file) * PixelsPerByte, MaxPicturePixels);
     bytesPerPixel = std::max(bytesPerPixel, 4);
   }
   const qint64 rgb24 = bytesPerPixel == 3 ? 0 : pixels * 3;

@@ -104,6 +104,11 @@ QByteArray FileState(const QByteArray& file) {
   return file + '\0' + state;
 }
 
+qint64 FileBytes(const QByteArray& file) {
+  struct stat info {};
+  return ::stat(file.constData(), &info) == 0 ? qint64(info.st_size) : 0;
+}
+
 FREE_IMAGE_FORMAT GetFileType(const QByteArray& file, int size) {
   prepare();
   thread_local QByteArray lastState;

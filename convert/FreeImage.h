@@ -31,6 +31,9 @@ FREE_IMAGE_FORMAT GetFileType(const QByteArray& file, int size = 0);
 // when it last changed. Empty for a file that cannot be looked at.
 QByteArray FileState(const QByteArray& file);
 
+// The file's size in bytes; 0 for a file that cannot be looked at.
+qint64 FileBytes(const QByteArray& file);
+
 // Null when the format is unknown or the file cannot be decoded.
 Bitmap Load(FREE_IMAGE_FORMAT fif, const QByteArray& file, int flags = 0);
 

@@ -22,7 +22,6 @@
 
 #include <memory>
 
-#include <sys/stat.h>
 
 namespace {
 
@@ -94,11 +93,6 @@ bool flat(FIBITMAP* dib) {
   return true;
 }
 
-qint64 fileBytes(const QByteArray& source) {
-  struct stat info {};
-  return ::stat(source.constData(), &info) == 0 ? qint64(info.st_size) : 0;
-}
-
 class RawDecoder : public Decoder {
  public:
   std::optional<QSize> probeSize(const QByteArray& source) const override {
@@ -132,7 +126,7 @@ class RawDecoder : public Decoder {
     // to its metadata (as samples of metadata are), and developing what is
     // left gives a picture of one colour.
     constexpr qint64 LeastBitsPerPixel = 1;
-    if (fileBytes(request.source) * 8 < qint64(r->sizes.raw_width) * r->sizes.raw_height * LeastBitsPerPixel)
+    if (freeimage::FileBytes(request.source) * 8 < qint64(r->sizes.raw_width) * r->sizes.raw_height * LeastBitsPerPixel)
       return Failure{noPictureData()};
     libraw_output_params_t& params = r->params;
     params.use_camera_wb = 1;

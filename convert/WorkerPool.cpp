@@ -15,8 +15,6 @@
 #include <algorithm>
 #include <csignal>
 
-#include <sys/stat.h>
-
 namespace {
 
 using Outcome = ConvertResult::Outcome;
@@ -152,8 +150,7 @@ void WorkerPool::submit(int ticket, const ConvertRequest& request) {
   job.request.timeLimitMs = options_.baseTimeLimitMs;
   // As the worker will reckon it before it knows the picture's size.
   job.limitMs = timeLimitMs(options_.baseTimeLimitMs, request.source);
-  struct stat info {};
-  job.bytes = ::stat(request.source.constData(), &info) == 0 ? qint64(info.st_size) : 0;
+  job.bytes = freeimage::FileBytes(request.source);
   waiting_.push_back(std::move(job));
   dispatch();
 }
