@@ -85,62 +85,120 @@ Contributions contributions(int outSize, int inSize) {
   return result;
 }
 
-// Along each row, with weights laid out for the row's vectors: a colour
-// pixel is four floats (blue, green, red and a zero), a grey pixel one.
-// Each output pixel is then the sum of a run of whole vectors of the
-// widened row times as many of its own weights, each weight repeated over
-// its pixel's floats; windows are padded with zero weights to whole
-// vectors, and the widened row with zero pixels to match.
-struct RowWeights {
-  int floatsPerPixel = 0;
-  int vectors = 0;             // of eight floats, per output pixel
-  size_t widenedFloats = 0;    // the widened row, padding included
-  std::vector<int> start;      // first float of each output pixel's window
-  std::vector<float> weights;  // `vectors` times eight per output pixel
-  const float* weightsOf(int out) const { return weights.data() + size_t(out) * size_t(vectors) * 8; }
-};
-
-RowWeights rowWeights(const Contributions& k, int channels) {
-  RowWeights r;
-  r.floatsPerPixel = channels == 3 ? 4 : 1;
-  const int pixelsPerVector = 8 / r.floatsPerPixel;
-  const int taps = (k.taps + pixelsPerVector - 1) / pixelsPerVector * pixelsPerVector;
-  r.vectors = taps / pixelsPerVector;
-  r.widenedFloats = (k.first.empty() ? 0 : size_t(k.first.back() + taps)) * size_t(r.floatsPerPixel);
-  r.start.resize(k.first.size());
-  r.weights.assign(k.first.size() * size_t(r.vectors) * 8, 0.0f);
-  for (size_t u = 0; u < k.first.size(); ++u) {
-    r.start[u] = k.first[u] * r.floatsPerPixel;
-    float* out = r.weights.data() + u * size_t(r.vectors) * 8;
-    for (int i = 0; i < k.taps; ++i)
-      std::fill_n(out + i * r.floatsPerPixel, r.floatsPerPixel, k.weightsOf(int(u))[i]);
-  }
-  return r;
-}
-
 // Four output pixels of a row at once, so that their sums do not wait on
 // one another.
 constexpr int RowBlock = 4;
 
 #define DIMENZO_INLINE inline __attribute__((always_inline))
 
-// The library's rounding, half up and clamped, for four colour pixels
-// (blue, green, red, unused): sixteen bytes, four a pixel. No sum is
-// negative, the weights being so.
-DIMENZO_INLINE __m128i roundPixels(__m128 p0, __m128 p1, __m128 p2, __m128 p3) {
-  const __m128 half = _mm_set1_ps(0.5f);
-  const __m128i a = _mm_packs_epi32(_mm_cvttps_epi32(_mm_add_ps(p0, half)), _mm_cvttps_epi32(_mm_add_ps(p1, half)));
-  const __m128i b = _mm_packs_epi32(_mm_cvttps_epi32(_mm_add_ps(p2, half)), _mm_cvttps_epi32(_mm_add_ps(p3, half)));
-  return _mm_packus_epi16(a, b);
+// Along each row the sums are made in integers, exactly: the weights are
+// whole fractions of 1 << shift, and the sixteen-bit multiply that adds
+// pairs of products does four colour taps (sixteen grey ones) in each
+// instruction, twice what single precision does. Fifteen bits for the
+// largest weight move a sum by a few thousandths of a level at most, so
+// the row pass rounds as the library's double precision does but for sums
+// within that of a half, and both instruction sets make the same bytes.
+//
+// The pairs a multiply adds are a channel of two neighbouring pixels: a
+// colour row is widened into its pairs twice over, those that start on an
+// even pixel and those that start on an odd one, each pair eight numbers
+// (blue, green and red of both, and two zeros), so that a window starting
+// on any pixel is a run of whole vectors of one of them. A grey row is
+// widened as it is, one number a pixel. Windows are padded with zero
+// weights to whole vectors, and the widened row with zero pixels to match.
+struct RowWeights {
+  bool colour = false;
+  int vectors = 0;             // of sixteen numbers, per output pixel
+  int shift = 15;              // a weight of one is 1 << shift
+  size_t widened = 0;          // numbers in a widened row, padding included
+  size_t oddPairs = 0;         // colour: where the pairs from odd pixels begin
+  std::vector<int> start;      // first number of each output pixel's window
+  std::vector<int16_t> weights;  // `vectors` times sixteen per output pixel
+  const int16_t* weightsOf(int out) const { return weights.data() + size_t(out) * size_t(vectors) * 16; }
+};
+
+RowWeights rowWeights(const Contributions& k, int channels, int inWidth) {
+  RowWeights r;
+  r.colour = channels == 3;
+  const int tapsPerVector = r.colour ? 4 : 16;
+  const int taps = (k.taps + tapsPerVector - 1) / tapsPerVector * tapsPerVector;
+  r.vectors = taps / tapsPerVector;
+  const size_t lastFirst = k.first.empty() ? 0 : size_t(k.first.back());
+  if (r.colour) {
+    const size_t pairs = std::max(lastFirst / 2 + size_t(taps) / 2, size_t(inWidth) / 2) + 1;
+    r.oddPairs = pairs * 8;
+    r.widened = 2 * pairs * 8;
+  } else {
+    r.widened = std::max(lastFirst + size_t(taps), size_t(inWidth));
+  }
+  // As fine a unit as lets the largest weight fit in fifteen bits: the
+  // more the picture shrinks, the smaller its weights and the finer their
+  // unit. The sums stay within 31 bits.
+  const float largest = k.weights.empty() ? 1.0f : *std::max_element(k.weights.begin(), k.weights.end());
+  r.shift = 14;
+  while (r.shift < 22 && std::lround(double(largest) * double(1 << (r.shift + 1))) <= 32767) ++r.shift;
+  const int one = 1 << r.shift;
+  r.start.resize(k.first.size());
+  r.weights.assign(k.first.size() * size_t(r.vectors) * 16, 0);
+  std::vector<int> whole(size_t(k.taps));
+  for (size_t u = 0; u < k.first.size(); ++u) {
+    const int first = k.first[u];
+    r.start[u] = r.colour ? int((first % 2 ? r.oddPairs : 0) + size_t(first / 2) * 8) : first;
+    // Rounded one by one, then the largest takes up what the rounding
+    // lost, so that the weights still add up to exactly one.
+    const float* w = k.weightsOf(int(u));
+    int total = 0;
+    for (int i = 0; i < k.taps; ++i) total += whole[size_t(i)] = int(std::lround(double(w[i]) * one));
+    whole[size_t(std::max_element(whole.begin(), whole.end()) - whole.begin())] += one - total;
+    int16_t* out = r.weights.data() + u * size_t(r.vectors) * 16;
+    for (int i = 0; i < k.taps; ++i) {
+      const auto weight = int16_t(whole[size_t(i)]);
+      if (!r.colour) {
+        out[i] = weight;
+        continue;
+      }
+      // Tap i is the first or second of its pair, in the pair's half of
+      // its vector: the same weight for blue, green and red.
+      int16_t* half = out + (i / 4) * 16 + (i % 4 / 2) * 8 + i % 2;
+      half[0] = half[2] = half[4] = weight;
+    }
+  }
+  return r;
 }
 
-// Four grey sums, each given as four partial sums h, added as
-// (h0 + h2) + (h1 + h3), rounded; the bytes in the lowest four.
-DIMENZO_INLINE __m128i roundGrey(__m128 h0, __m128 h1, __m128 h2, __m128 h3) {
-  const __m128 s01 = _mm_add_ps(_mm_unpacklo_ps(h0, h1), _mm_unpackhi_ps(h0, h1));
-  const __m128 s23 = _mm_add_ps(_mm_unpacklo_ps(h2, h3), _mm_unpackhi_ps(h2, h3));
-  const __m128 total = _mm_add_ps(_mm_movelh_ps(s01, s23), _mm_movehl_ps(s23, s01));
-  const __m128i words = _mm_packs_epi32(_mm_cvttps_epi32(_mm_add_ps(total, _mm_set1_ps(0.5f))), _mm_setzero_si128());
+// A colour row's pairs (see RowWeights) from pixel `from` on, without
+// vectors; pixels past the row's end are zero.
+void widenPairs(const uint8_t* src, int width, int from, int16_t* even, int16_t* odd) {
+  auto pair = [&](int pixel, int16_t* out) {
+    for (int c = 0; c < 3; ++c) {
+      out[2 * c] = pixel < width ? src[3 * pixel + c] : 0;
+      out[2 * c + 1] = pixel + 1 < width ? src[3 * (pixel + 1) + c] : 0;
+    }
+  };
+  for (int k = from / 2; 2 * k < width; ++k) {
+    pair(2 * k, even + 8 * k);
+    pair(2 * k + 1, odd + 8 * k);
+  }
+}
+
+// Four sums of a colour pixel each (blue, green, red, zero), in units of
+// 1 / (1 << shift), rounded half up as the library rounds: sixteen bytes,
+// four a pixel. No sum is negative, the weights being so.
+DIMENZO_INLINE __m128i roundSums(__m128i p0, __m128i p1, __m128i p2, __m128i p3, int shift) {
+  const __m128i half = _mm_set1_epi32(1 << (shift - 1)), by = _mm_cvtsi32_si128(shift);
+  auto round = [&](__m128i p) { return _mm_sra_epi32(_mm_add_epi32(p, half), by); };
+  return _mm_packus_epi16(_mm_packs_epi32(round(p0), round(p1)), _mm_packs_epi32(round(p2), round(p3)));
+}
+
+// Four grey sums, each given as four partial sums h, added and rounded;
+// the bytes in the lowest four.
+DIMENZO_INLINE __m128i roundGreySums(__m128i h0, __m128i h1, __m128i h2, __m128i h3, int shift) {
+  const __m128i s01 = _mm_add_epi32(_mm_unpacklo_epi32(h0, h1), _mm_unpackhi_epi32(h0, h1));
+  const __m128i s23 = _mm_add_epi32(_mm_unpacklo_epi32(h2, h3), _mm_unpackhi_epi32(h2, h3));
+  const __m128i total = _mm_add_epi32(_mm_unpacklo_epi64(s01, s23), _mm_unpackhi_epi64(s01, s23));
+  const __m128i words = _mm_packs_epi32(
+      _mm_sra_epi32(_mm_add_epi32(total, _mm_set1_epi32(1 << (shift - 1))), _mm_cvtsi32_si128(shift)),
+      _mm_setzero_si128());
   return _mm_packus_epi16(words, words);
 }
 
@@ -166,7 +224,6 @@ DIMENZO_INLINE F mul(F a, F b) { return {_mm_mul_ps(a.lo, b.lo), _mm_mul_ps(a.hi
 DIMENZO_INLINE F mulAdd(F sum, F a, F b) {
   return {_mm_add_ps(sum.lo, _mm_mul_ps(a.lo, b.lo)), _mm_add_ps(sum.hi, _mm_mul_ps(a.hi, b.hi))};
 }
-DIMENZO_INLINE __m128 half(F v) { return _mm_add_ps(v.lo, v.hi); }
 
 DIMENZO_INLINE F widen8(const uint8_t* p) {
   const __m128i words = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)), _mm_setzero_si128());
@@ -174,25 +231,38 @@ DIMENZO_INLINE F widen8(const uint8_t* p) {
           _mm_cvtepi32_ps(_mm_unpackhi_epi16(words, _mm_setzero_si128()))};
 }
 
-// One pixel from the four bytes at `p`, the fourth cleared.
-DIMENZO_INLINE __m128 pixelAt(const uint8_t* p) {
-  int32_t four;
-  std::memcpy(&four, p, sizeof four);
-  const __m128i bytes = _mm_cvtsi32_si128(four & 0xFFFFFF);
-  return _mm_cvtepi32_ps(_mm_unpacklo_epi16(_mm_unpacklo_epi8(bytes, _mm_setzero_si128()), _mm_setzero_si128()));
+// Sixteen 16-bit numbers as two registers, for the row pass.
+struct I {
+  __m128i lo, hi;
+};
+DIMENZO_INLINE I loadI(const int16_t* p) {
+  return {_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 8))};
 }
-DIMENZO_INLINE void widenColour4(const uint8_t* p, float* out) {
-  for (int i = 0; i < 4; ++i) _mm_storeu_ps(out + 4 * i, pixelAt(p + 3 * i));
+DIMENZO_INLINE I pairSums(I w, I p) { return {_mm_madd_epi16(w.lo, p.lo), _mm_madd_epi16(w.hi, p.hi)}; }
+DIMENZO_INLINE I addPairSums(I sum, I w, I p) {
+  return {_mm_add_epi32(sum.lo, _mm_madd_epi16(w.lo, p.lo)), _mm_add_epi32(sum.hi, _mm_madd_epi16(w.hi, p.hi))};
+}
+DIMENZO_INLINE __m128i half(I v) { return _mm_add_epi32(v.lo, v.hi); }
+
+DIMENZO_INLINE void widenColour(const uint8_t* src, int width, int16_t* even, int16_t* odd) {
+  widenPairs(src, width, 0, even, odd);
+}
+DIMENZO_INLINE void widenGrey(const uint8_t* src, int width, int16_t* wide) {
+  int x = 0;
+  for (; x + 8 <= width; x += 8)
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(wide + x),
+                     _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(src + x)), _mm_setzero_si128()));
+  for (; x < width; ++x) wide[x] = src[x];
 }
 
-DIMENZO_INLINE void storeColour(const F (&sum)[RowBlock], uint8_t* dst, int count) {
+DIMENZO_INLINE void storeColour(const I (&sum)[RowBlock], uint8_t* dst, int count, int shift) {
   alignas(16) uint8_t bytes[16];
   _mm_store_si128(reinterpret_cast<__m128i*>(bytes),
-                  roundPixels(half(sum[0]), half(sum[1]), half(sum[2]), half(sum[3])));
+                  roundSums(half(sum[0]), half(sum[1]), half(sum[2]), half(sum[3]), shift));
   for (int i = 0; i < count; ++i) std::memcpy(dst + 3 * i, bytes + 4 * i, 3);
 }
-DIMENZO_INLINE void storeGrey(const F (&sum)[RowBlock], uint8_t* dst, int count) {
-  storeGreyBytes(roundGrey(half(sum[0]), half(sum[1]), half(sum[2]), half(sum[3])), dst, count);
+DIMENZO_INLINE void storeGrey(const I (&sum)[RowBlock], uint8_t* dst, int count, int shift) {
+  storeGreyBytes(roundGreySums(half(sum[0]), half(sum[1]), half(sum[2]), half(sum[3]), shift), dst, count);
 }
 DIMENZO_INLINE __m128i roundBytes(F a, F b) {
   const __m128 h = _mm_set1_ps(0.5f);
@@ -223,26 +293,44 @@ DIMENZO_INLINE F load(const float* p) { return _mm256_loadu_ps(p); }
 DIMENZO_INLINE void store(float* p, F v) { _mm256_storeu_ps(p, v); }
 DIMENZO_INLINE F mul(F a, F b) { return _mm256_mul_ps(a, b); }
 DIMENZO_INLINE F mulAdd(F sum, F a, F b) { return _mm256_fmadd_ps(a, b, sum); }
-DIMENZO_INLINE __m128 half(F v) { return _mm_add_ps(_mm256_castps256_ps128(v), _mm256_extractf128_ps(v, 1)); }
 
 DIMENZO_INLINE F widen8(const uint8_t* p) {
   return _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p))));
 }
 
-// Sixteen bytes in both halves of a register; each half picks its pixel's
-// three bytes as 32-bit numbers, with a zero after them.
-DIMENZO_INLINE void widenColour4(const uint8_t* p, float* out) {
-  const __m256i bytes = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
-  const __m256i first = _mm256_setr_epi8(0, -1, -1, -1, 1, -1, -1, -1, 2, -1, -1, -1, -1, -1, -1, -1,  //
-                                         3, -1, -1, -1, 4, -1, -1, -1, 5, -1, -1, -1, -1, -1, -1, -1);
-  const __m256i second = _mm256_setr_epi8(6, -1, -1, -1, 7, -1, -1, -1, 8, -1, -1, -1, -1, -1, -1, -1,  //
-                                          9, -1, -1, -1, 10, -1, -1, -1, 11, -1, -1, -1, -1, -1, -1, -1);
-  _mm256_storeu_ps(out, _mm256_cvtepi32_ps(_mm256_shuffle_epi8(bytes, first)));
-  _mm256_storeu_ps(out + 8, _mm256_cvtepi32_ps(_mm256_shuffle_epi8(bytes, second)));
+using I = __m256i;
+DIMENZO_INLINE I loadI(const int16_t* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); }
+DIMENZO_INLINE I pairSums(I w, I p) { return _mm256_madd_epi16(w, p); }
+DIMENZO_INLINE I addPairSums(I sum, I w, I p) { return _mm256_add_epi32(sum, _mm256_madd_epi16(w, p)); }
+DIMENZO_INLINE __m128i half(I v) {
+  return _mm_add_epi32(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));
 }
 
-DIMENZO_INLINE void storeColour(const F (&sum)[RowBlock], uint8_t* dst, int count) {
-  const __m128i pixels = roundPixels(half(sum[0]), half(sum[1]), half(sum[2]), half(sum[3]));
+// Four pixels' pairs at a time from sixteen bytes, in both halves of a
+// register: each half picks a pair's six bytes as 16-bit numbers.
+DIMENZO_INLINE void widenColour(const uint8_t* src, int width, int16_t* even, int16_t* odd) {
+  const __m256i evens = _mm256_setr_epi8(0, -1, 3, -1, 1, -1, 4, -1, 2, -1, 5, -1, -1, -1, -1, -1,  //
+                                         6, -1, 9, -1, 7, -1, 10, -1, 8, -1, 11, -1, -1, -1, -1, -1);
+  const __m256i odds = _mm256_setr_epi8(3, -1, 6, -1, 4, -1, 7, -1, 5, -1, 8, -1, -1, -1, -1, -1,  //
+                                        9, -1, 12, -1, 10, -1, 13, -1, 11, -1, 14, -1, -1, -1, -1, -1);
+  int x = 0;
+  for (; x + 6 <= width; x += 4) {
+    const __m256i bytes = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 3 * x)));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(even + 4 * x), _mm256_shuffle_epi8(bytes, evens));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(odd + 4 * x), _mm256_shuffle_epi8(bytes, odds));
+  }
+  widenPairs(src, width, x, even, odd);
+}
+DIMENZO_INLINE void widenGrey(const uint8_t* src, int width, int16_t* wide) {
+  int x = 0;
+  for (; x + 16 <= width; x += 16)
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(wide + x),
+                        _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src + x))));
+  for (; x < width; ++x) wide[x] = src[x];
+}
+
+DIMENZO_INLINE void storeColour(const I (&sum)[RowBlock], uint8_t* dst, int count, int shift) {
+  const __m128i pixels = roundSums(half(sum[0]), half(sum[1]), half(sum[2]), half(sum[3]), shift);
   const __m128i packed = _mm_shuffle_epi8(pixels, _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1));
   if (count == RowBlock) {
     _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), packed);
@@ -254,8 +342,8 @@ DIMENZO_INLINE void storeColour(const F (&sum)[RowBlock], uint8_t* dst, int coun
     std::memcpy(dst, bytes, size_t(3 * count));
   }
 }
-DIMENZO_INLINE void storeGrey(const F (&sum)[RowBlock], uint8_t* dst, int count) {
-  storeGreyBytes(roundGrey(half(sum[0]), half(sum[1]), half(sum[2]), half(sum[3])), dst, count);
+DIMENZO_INLINE void storeGrey(const I (&sum)[RowBlock], uint8_t* dst, int count, int shift) {
+  storeGreyBytes(roundGreySums(half(sum[0]), half(sum[1]), half(sum[2]), half(sum[3]), shift), dst, count);
 }
 DIMENZO_INLINE void storeBytes(const F (&sum)[4], uint8_t* dst, int count) {
   const __m256 h = _mm256_set1_ps(0.5f);
@@ -311,15 +399,14 @@ class Across {
  public:
   Across(const Loops& loops, int outWidth, int inWidth, int channels)
       : loops_(loops),
-        weights_(rowWeights(contributions(outWidth, inWidth), channels)),
-        stride_((std::max(weights_.widenedFloats, size_t(inWidth) * size_t(weights_.floatsPerPixel)) + 15) / 16 * 16),
-        wide_(2 * stride_, 0.0f),
+        weights_(rowWeights(contributions(outWidth, inWidth), channels, inWidth)),
+        stride_((weights_.widened + 15) / 16 * 16),
+        wide_(2 * stride_, 0),
         inWidth_(inWidth),
-        outWidth_(outWidth),
-        channels_(channels) {}
+        outWidth_(outWidth) {}
 
   void operator()(const uint8_t* src, uint8_t* dst) {
-    loops_.row(&src, nullptr, channels_, inWidth_, wide_.data(), stride_, &dst, outWidth_, weights_);
+    loops_.row(&src, nullptr, inWidth_, wide_.data(), stride_, &dst, outWidth_, weights_);
   }
   // Two rows; while at them, the two that come next are fetched from memory.
   void operator()(const uint8_t* src0, const uint8_t* src1, uint8_t* dst0, uint8_t* dst1,
@@ -327,15 +414,15 @@ class Across {
     const uint8_t* src[2] = {src0, src1};
     const uint8_t* next[2] = {next0, next1};
     uint8_t* dst[2] = {dst0, dst1};
-    loops_.twoRows(src, next1 ? next : nullptr, channels_, inWidth_, wide_.data(), stride_, dst, outWidth_, weights_);
+    loops_.twoRows(src, next1 ? next : nullptr, inWidth_, wide_.data(), stride_, dst, outWidth_, weights_);
   }
 
  private:
   const Loops& loops_;
   RowWeights weights_;
   size_t stride_;
-  std::vector<float> wide_;
-  int inWidth_, outWidth_, channels_;
+  std::vector<int16_t> wide_;
+  int inWidth_, outWidth_;
 };
 
 // Whether rescaling to this size reads each source row once: then a
