@@ -85,21 +85,64 @@ Contributions contributions(int outSize, int inSize) {
   return result;
 }
 
+// The sums are made in integers, exactly: the weights are whole
+// fractions of 1 << shift, as fine a unit as lets the largest weight fit in
+// fifteen bits (the more the picture shrinks, the smaller its weights and
+// the finer their unit), and the sixteen-bit multiply that adds pairs of
+// products does twice the work of a single-precision one. Such weights move
+// a sum by a few thousandths of a level at most, so a byte rounds as the
+// library's double precision rounds it but for sums within that of a half,
+// and both instruction sets make the same bytes. The sums stay within 31
+// bits.
+int unitShift(const Contributions& k) {
+  const float largest = k.weights.empty() ? 1.0f : *std::max_element(k.weights.begin(), k.weights.end());
+  int shift = 14;
+  while (shift < 22 && std::lround(double(largest) * double(1 << (shift + 1))) <= 32767) ++shift;
+  return shift;
+}
+
+// One output pixel's weights in that unit: rounded one by one, then the
+// largest takes up what the rounding lost, so that they still add up to
+// exactly one.
+void wholeWeights(const Contributions& k, int out, int shift, std::vector<int>& whole) {
+  const float* w = k.weightsOf(out);
+  int total = 0;
+  for (int i = 0; i < k.taps; ++i) total += whole[size_t(i)] = int(std::lround(double(w[i]) * (1 << shift)));
+  whole[size_t(std::max_element(whole.begin(), whole.begin() + k.taps) - whole.begin())] += (1 << shift) - total;
+}
+
+// Down the columns, two source rows at a time: each output row's weights
+// as pairs, the first of a pair in the low half of 32 bits, a zero weight
+// after an odd last one.
+struct ColumnWeights {
+  int taps = 0;  // even
+  int shift = 15;
+  std::vector<int32_t> pairs;
+  const int32_t* pairsOf(int out) const { return pairs.data() + size_t(out) * size_t(taps / 2); }
+};
+
+ColumnWeights columnWeights(const Contributions& k) {
+  ColumnWeights c;
+  c.taps = (k.taps + 1) / 2 * 2;
+  c.shift = unitShift(k);
+  c.pairs.assign(k.first.size() * size_t(c.taps / 2), 0);
+  std::vector<int> whole(size_t(c.taps), 0);
+  for (size_t y = 0; y < k.first.size(); ++y) {
+    wholeWeights(k, int(y), c.shift, whole);
+    for (int i = 0; i < c.taps; i += 2)
+      c.pairs[y * size_t(c.taps / 2) + size_t(i / 2)] =
+          int32_t(uint32_t(uint16_t(whole[size_t(i)])) | uint32_t(whole[size_t(i + 1)]) << 16);
+  }
+  return c;
+}
+
 // Four output pixels of a row at once, so that their sums do not wait on
 // one another.
 constexpr int RowBlock = 4;
 
 #define DIMENZO_INLINE inline __attribute__((always_inline))
 
-// Along each row the sums are made in integers, exactly: the weights are
-// whole fractions of 1 << shift, and the sixteen-bit multiply that adds
-// pairs of products does four colour taps (sixteen grey ones) in each
-// instruction, twice what single precision does. Fifteen bits for the
-// largest weight move a sum by a few thousandths of a level at most, so
-// the row pass rounds as the library's double precision does but for sums
-// within that of a half, and both instruction sets make the same bytes.
-//
-// The pairs a multiply adds are a channel of two neighbouring pixels: a
+// Along each row, the pairs a multiply adds are a channel of two neighbouring pixels: a
 // colour row is widened into its pairs twice over, those that start on an
 // even pixel and those that start on an odd one, each pair eight numbers
 // (blue, green and red of both, and two zeros), so that a window starting
@@ -131,25 +174,14 @@ RowWeights rowWeights(const Contributions& k, int channels, int inWidth) {
   } else {
     r.widened = std::max(lastFirst + size_t(taps), size_t(inWidth));
   }
-  // As fine a unit as lets the largest weight fit in fifteen bits: the
-  // more the picture shrinks, the smaller its weights and the finer their
-  // unit. The sums stay within 31 bits.
-  const float largest = k.weights.empty() ? 1.0f : *std::max_element(k.weights.begin(), k.weights.end());
-  r.shift = 14;
-  while (r.shift < 22 && std::lround(double(largest) * double(1 << (r.shift + 1))) <= 32767) ++r.shift;
-  const int one = 1 << r.shift;
+  r.shift = unitShift(k);
   r.start.resize(k.first.size());
   r.weights.assign(k.first.size() * size_t(r.vectors) * 16, 0);
   std::vector<int> whole(size_t(k.taps));
   for (size_t u = 0; u < k.first.size(); ++u) {
     const int first = k.first[u];
     r.start[u] = r.colour ? int((first % 2 ? r.oddPairs : 0) + size_t(first / 2) * 8) : first;
-    // Rounded one by one, then the largest takes up what the rounding
-    // lost, so that the weights still add up to exactly one.
-    const float* w = k.weightsOf(int(u));
-    int total = 0;
-    for (int i = 0; i < k.taps; ++i) total += whole[size_t(i)] = int(std::lround(double(w[i]) * one));
-    whole[size_t(std::max_element(whole.begin(), whole.end()) - whole.begin())] += one - total;
+    wholeWeights(k, int(u), r.shift, whole);
     int16_t* out = r.weights.data() + u * size_t(r.vectors) * 16;
     for (int i = 0; i < k.taps; ++i) {
       const auto weight = int16_t(whole[size_t(i)]);
@@ -210,28 +242,7 @@ DIMENZO_INLINE void storeGreyBytes(__m128i bytes, uint8_t* dst, int count) {
 // What every x86-64 has: eight floats as two SSE2 registers.
 namespace sse2 {
 
-struct F {
-  __m128 lo, hi;
-};
-DIMENZO_INLINE F zero() { return {_mm_setzero_ps(), _mm_setzero_ps()}; }
-DIMENZO_INLINE F splat(float value) { return {_mm_set1_ps(value), _mm_set1_ps(value)}; }
-DIMENZO_INLINE F load(const float* p) { return {_mm_loadu_ps(p), _mm_loadu_ps(p + 4)}; }
-DIMENZO_INLINE void store(float* p, F v) {
-  _mm_storeu_ps(p, v.lo);
-  _mm_storeu_ps(p + 4, v.hi);
-}
-DIMENZO_INLINE F mul(F a, F b) { return {_mm_mul_ps(a.lo, b.lo), _mm_mul_ps(a.hi, b.hi)}; }
-DIMENZO_INLINE F mulAdd(F sum, F a, F b) {
-  return {_mm_add_ps(sum.lo, _mm_mul_ps(a.lo, b.lo)), _mm_add_ps(sum.hi, _mm_mul_ps(a.hi, b.hi))};
-}
-
-DIMENZO_INLINE F widen8(const uint8_t* p) {
-  const __m128i words = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)), _mm_setzero_si128());
-  return {_mm_cvtepi32_ps(_mm_unpacklo_epi16(words, _mm_setzero_si128())),
-          _mm_cvtepi32_ps(_mm_unpackhi_epi16(words, _mm_setzero_si128()))};
-}
-
-// Sixteen 16-bit numbers as two registers, for the row pass.
+// Sixteen 16-bit numbers, or eight 32-bit ones, as two registers.
 struct I {
   __m128i lo, hi;
 };
@@ -264,16 +275,26 @@ DIMENZO_INLINE void storeColour(const I (&sum)[RowBlock], uint8_t* dst, int coun
 DIMENZO_INLINE void storeGrey(const I (&sum)[RowBlock], uint8_t* dst, int count, int shift) {
   storeGreyBytes(roundGreySums(half(sum[0]), half(sum[1]), half(sum[2]), half(sum[3]), shift), dst, count);
 }
-DIMENZO_INLINE __m128i roundBytes(F a, F b) {
-  const __m128 h = _mm_set1_ps(0.5f);
-  return _mm_packus_epi16(
-      _mm_packs_epi32(_mm_cvttps_epi32(_mm_add_ps(a.lo, h)), _mm_cvttps_epi32(_mm_add_ps(a.hi, h))),
-      _mm_packs_epi32(_mm_cvttps_epi32(_mm_add_ps(b.lo, h)), _mm_cvttps_epi32(_mm_add_ps(b.hi, h))));
+// Two rows' bytes, a from one and b from the other, side by side as
+// 16-bit numbers: a0 b0 a1 b1 ..., each pair for one weight pair.
+DIMENZO_INLINE void addRowPair(I (&sum)[4], bool first, const uint8_t* a, const uint8_t* b, int32_t pair) {
+  const __m128i w = _mm_set1_epi32(pair), zero = _mm_setzero_si128();
+  for (int half = 0; half < 2; ++half) {
+    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + 16 * half));
+    const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + 16 * half));
+    const __m128i low = _mm_unpacklo_epi8(x, y), high = _mm_unpackhi_epi8(x, y);
+    const I products[2] = {{_mm_madd_epi16(_mm_unpacklo_epi8(low, zero), w), _mm_madd_epi16(_mm_unpackhi_epi8(low, zero), w)},
+                           {_mm_madd_epi16(_mm_unpacklo_epi8(high, zero), w), _mm_madd_epi16(_mm_unpackhi_epi8(high, zero), w)}};
+    for (int j = 0; j < 2; ++j) {
+      I& s = sum[2 * half + j];
+      s = first ? products[j] : I{_mm_add_epi32(s.lo, products[j].lo), _mm_add_epi32(s.hi, products[j].hi)};
+    }
+  }
 }
-DIMENZO_INLINE void storeBytes(const F (&sum)[4], uint8_t* dst, int count) {
+DIMENZO_INLINE void storeColumnBytes(const I (&sum)[4], uint8_t* dst, int count, int shift) {
   alignas(16) uint8_t bytes[32];
-  _mm_store_si128(reinterpret_cast<__m128i*>(bytes), roundBytes(sum[0], sum[1]));
-  _mm_store_si128(reinterpret_cast<__m128i*>(bytes + 16), roundBytes(sum[2], sum[3]));
+  _mm_store_si128(reinterpret_cast<__m128i*>(bytes), roundSums(sum[0].lo, sum[0].hi, sum[1].lo, sum[1].hi, shift));
+  _mm_store_si128(reinterpret_cast<__m128i*>(bytes + 16), roundSums(sum[2].lo, sum[2].hi, sum[3].lo, sum[3].hi, shift));
   std::memcpy(dst, bytes, size_t(count));
 }
 
@@ -281,22 +302,10 @@ DIMENZO_INLINE void storeBytes(const F (&sum)[4], uint8_t* dst, int count) {
 
 }  // namespace sse2
 
-// Where the processor has AVX2: eight floats in one register.
+// Where the processor has AVX2: sixteen 16-bit numbers in one register.
 #pragma GCC push_options
-#pragma GCC target("avx2,fma")
+#pragma GCC target("avx2")
 namespace avx2 {
-
-using F = __m256;
-DIMENZO_INLINE F zero() { return _mm256_setzero_ps(); }
-DIMENZO_INLINE F splat(float value) { return _mm256_set1_ps(value); }
-DIMENZO_INLINE F load(const float* p) { return _mm256_loadu_ps(p); }
-DIMENZO_INLINE void store(float* p, F v) { _mm256_storeu_ps(p, v); }
-DIMENZO_INLINE F mul(F a, F b) { return _mm256_mul_ps(a, b); }
-DIMENZO_INLINE F mulAdd(F sum, F a, F b) { return _mm256_fmadd_ps(a, b, sum); }
-
-DIMENZO_INLINE F widen8(const uint8_t* p) {
-  return _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p))));
-}
 
 using I = __m256i;
 DIMENZO_INLINE I loadI(const int16_t* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); }
@@ -345,17 +354,27 @@ DIMENZO_INLINE void storeColour(const I (&sum)[RowBlock], uint8_t* dst, int coun
 DIMENZO_INLINE void storeGrey(const I (&sum)[RowBlock], uint8_t* dst, int count, int shift) {
   storeGreyBytes(roundGreySums(half(sum[0]), half(sum[1]), half(sum[2]), half(sum[3]), shift), dst, count);
 }
-DIMENZO_INLINE void storeBytes(const F (&sum)[4], uint8_t* dst, int count) {
-  const __m256 h = _mm256_set1_ps(0.5f);
-  // Packing works within each half of the register: a0-3 b0-3 c0-3 d0-3
-  // in the low one, a4-7 b4-7 c4-7 d4-7 in the high one, put in order
-  // after.
-  const __m256i ab = _mm256_packs_epi32(_mm256_cvttps_epi32(_mm256_add_ps(sum[0], h)),
-                                        _mm256_cvttps_epi32(_mm256_add_ps(sum[1], h)));
-  const __m256i cd = _mm256_packs_epi32(_mm256_cvttps_epi32(_mm256_add_ps(sum[2], h)),
-                                        _mm256_cvttps_epi32(_mm256_add_ps(sum[3], h)));
-  const __m256i bytes =
-      _mm256_permutevar8x32_epi32(_mm256_packus_epi16(ab, cd), _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7));
+// Two rows' bytes as 16-bit numbers, interleaved within each half of a
+// register: a0 b0 ... a3 b3 | a8 b8 ... a11 b11, then the 4-7 and 12-15
+// that those leave; packing puts them back in order.
+DIMENZO_INLINE void addRowPair(I (&sum)[4], bool first, const uint8_t* a, const uint8_t* b, int32_t pair) {
+  const __m256i w = _mm256_set1_epi32(pair);
+  for (int half = 0; half < 2; ++half) {
+    const __m256i x = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + 16 * half)));
+    const __m256i y = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(b + 16 * half)));
+    const __m256i low = _mm256_madd_epi16(_mm256_unpacklo_epi16(x, y), w);
+    const __m256i high = _mm256_madd_epi16(_mm256_unpackhi_epi16(x, y), w);
+    sum[2 * half] = first ? low : _mm256_add_epi32(sum[2 * half], low);
+    sum[2 * half + 1] = first ? high : _mm256_add_epi32(sum[2 * half + 1], high);
+  }
+}
+DIMENZO_INLINE void storeColumnBytes(const I (&sum)[4], uint8_t* dst, int count, int shift) {
+  const __m256i half = _mm256_set1_epi32(1 << (shift - 1));
+  const __m128i by = _mm_cvtsi32_si128(shift);
+  auto round = [&](__m256i v) { return _mm256_sra_epi32(_mm256_add_epi32(v, half), by); };
+  const __m256i words0 = _mm256_packs_epi32(round(sum[0]), round(sum[1]));  // bytes 0-15 in order
+  const __m256i words1 = _mm256_packs_epi32(round(sum[2]), round(sum[3]));  // 16-31
+  const __m256i bytes = _mm256_permute4x64_epi64(_mm256_packus_epi16(words0, words1), 0xD8);
   if (count == 32) {
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst), bytes);
   } else {
@@ -380,7 +399,7 @@ const Loops& loops(VectorSet set) {
   static const Loops sse2{sse2::filterRows<1>, sse2::filterRows<2>, sse2::filterColumn};
   static const Loops avx2{avx2::filterRows<1>, avx2::filterRows<2>, avx2::filterColumn};
   static const bool hasAvx2 =
-      (__builtin_cpu_init(), __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma"));
+      (__builtin_cpu_init(), __builtin_cpu_supports("avx2"));
   return hasAvx2 && set == VectorSet::Best ? avx2 : sse2;
 }
 
@@ -449,13 +468,15 @@ void rescale(FIBITMAP* source, FIBITMAP* target, const Loops& loops, const Fourt
     return;
   }
   const Contributions down = contributions(outHeight, inHeight);
-  std::vector<const uint8_t*> taps(size_t(down.taps));
+  const ColumnWeights columns = columnWeights(down);
+  std::vector<const uint8_t*> taps(size_t(columns.taps));
   auto column = [&](const Rows& from, int y, int ring, uint8_t* dst, int rowBytes) {
-    for (int i = 0; i < down.taps; ++i) {
-      const int row = down.first[size_t(y)] + i;
+    // The padding tap, of weight zero, reads the last row again.
+    for (int i = 0; i < columns.taps; ++i) {
+      const int row = down.first[size_t(y)] + std::min(i, down.taps - 1);
       taps[size_t(i)] = from[ring ? row % ring : row];
     }
-    loops.column(taps.data(), down.weightsOf(y), down.taps, dst, rowBytes);
+    loops.column(taps.data(), columns, y, dst, rowBytes);
   };
   if (inWidth == outWidth) {
     for (int y = 0; y < outHeight; ++y) column(in, y, 0, out[y], inWidth * Channels);
