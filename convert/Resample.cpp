@@ -32,14 +32,14 @@ double bspline(double x) {
 
 // Which source pixels make each output pixel, and with what weights, along
 // one direction. The weights are the library's, worked out in double
-// precision as it does and only then made single. Every output pixel gets
+// precision as it does. Every output pixel gets
 // the same number of taps: shorter windows are padded with zero weights,
 // which add nothing.
 struct Contributions {
   int taps = 0;
   std::vector<int> first;      // first source pixel of each output pixel
-  std::vector<float> weights;  // `taps` weights per output pixel
-  const float* weightsOf(int out) const { return weights.data() + size_t(out) * taps; }
+  std::vector<double> weights;  // `taps` weights per output pixel
+  const double* weightsOf(int out) const { return weights.data() + size_t(out) * taps; }
 };
 
 Contributions contributions(int outSize, int inSize) {
@@ -73,14 +73,13 @@ Contributions contributions(int outSize, int inSize) {
   result.taps = 1;
   for (int u = 0, from; u < outSize; ++u) result.taps = std::max(result.taps, window(u, from));
   result.first.resize(size_t(outSize));
-  result.weights.assign(size_t(outSize) * size_t(result.taps), 0.0f);
+  result.weights.assign(size_t(outSize) * size_t(result.taps), 0.0);
   for (int u = 0; u < outSize; ++u) {
     int from;
     const int count = window(u, from);
     const int first = std::min(from, inSize - result.taps);
     result.first[size_t(u)] = first;
-    float* out = result.weights.data() + size_t(u) * size_t(result.taps) + (from - first);
-    for (int i = 0; i < count; ++i) out[i] = float(w[size_t(i)]);
+    std::copy_n(w.data(), count, result.weights.data() + size_t(u) * size_t(result.taps) + (from - first));
   }
   return result;
 }
@@ -95,9 +94,9 @@ Contributions contributions(int outSize, int inSize) {
 // and both instruction sets make the same bytes. The sums stay within 31
 // bits.
 int unitShift(const Contributions& k) {
-  const float largest = k.weights.empty() ? 1.0f : *std::max_element(k.weights.begin(), k.weights.end());
+  const double largest = k.weights.empty() ? 1.0 : *std::max_element(k.weights.begin(), k.weights.end());
   int shift = 14;
-  while (shift < 22 && std::lround(double(largest) * double(1 << (shift + 1))) <= 32767) ++shift;
+  while (shift < 22 && std::lround(largest * (1 << (shift + 1))) <= 32767) ++shift;
   return shift;
 }
 
@@ -105,9 +104,9 @@ int unitShift(const Contributions& k) {
 // largest takes up what the rounding lost, so that they still add up to
 // exactly one.
 void wholeWeights(const Contributions& k, int out, int shift, std::vector<int>& whole) {
-  const float* w = k.weightsOf(out);
+  const double* w = k.weightsOf(out);
   int total = 0;
-  for (int i = 0; i < k.taps; ++i) total += whole[size_t(i)] = int(std::lround(double(w[i]) * (1 << shift)));
+  for (int i = 0; i < k.taps; ++i) total += whole[size_t(i)] = int(std::lround(w[i] * (1 << shift)));
   whole[size_t(std::max_element(whole.begin(), whole.begin() + k.taps) - whole.begin())] += (1 << shift) - total;
 }
 
@@ -142,13 +141,14 @@ constexpr int RowBlock = 4;
 
 #define DIMENZO_INLINE inline __attribute__((always_inline))
 
-// Along each row, the pairs a multiply adds are a channel of two neighbouring pixels: a
-// colour row is widened into its pairs twice over, those that start on an
-// even pixel and those that start on an odd one, each pair eight numbers
-// (blue, green and red of both, and two zeros), so that a window starting
-// on any pixel is a run of whole vectors of one of them. A grey row is
-// widened as it is, one number a pixel. Windows are padded with zero
-// weights to whole vectors, and the widened row with zero pixels to match.
+// Along each row, the pairs a multiply adds are a channel of two
+// neighbouring pixels: a colour row is widened into its pairs twice over,
+// those that start on an even pixel and those that start on an odd one,
+// each pair eight numbers (blue, green and red of both, and two zeros), so
+// that a window starting on any pixel is a run of whole vectors of one of
+// them: four taps a vector. A grey row is widened as it is, sixteen taps a
+// vector. Windows are padded with zero weights to whole vectors, and the
+// widened row with zero pixels to match.
 struct RowWeights {
   bool colour = false;
   int vectors = 0;             // of sixteen numbers, per output pixel
@@ -239,7 +239,7 @@ DIMENZO_INLINE void storeGreyBytes(__m128i bytes, uint8_t* dst, int count) {
   std::memcpy(dst, &four, size_t(count));
 }
 
-// What every x86-64 has: eight floats as two SSE2 registers.
+// What every x86-64 has: SSE2.
 namespace sse2 {
 
 // Sixteen 16-bit numbers, or eight 32-bit ones, as two registers.
