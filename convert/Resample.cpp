@@ -142,19 +142,18 @@ constexpr int RowBlock = 4;
 #define DIMENZO_INLINE inline __attribute__((always_inline))
 
 // Along each row, the pairs a multiply adds are a channel of two
-// neighbouring pixels: a colour row is widened into its pairs twice over,
-// those that start on an even pixel and those that start on an odd one,
-// each pair eight numbers (blue, green and red of both, and two zeros), so
-// that a window starting on any pixel is a run of whole vectors of one of
-// them: four taps a vector. A grey row is widened as it is, sixteen taps a
-// vector. Windows are padded with zero weights to whole vectors, and the
-// widened row with zero pixels to match.
+// neighbouring pixels: a colour row is widened into the pairs that start on
+// its even pixels, each pair eight numbers (blue, green and red of both,
+// and two zeros), four taps a vector. A window that starts on an odd pixel
+// starts a pixel early, with a zero weight for it: so that it still fits,
+// every window has room for one tap more than the widest. A grey row is
+// widened as it is, sixteen taps a vector. Windows are padded with zero
+// weights to whole vectors, and the widened row with zero pixels to match.
 struct RowWeights {
   bool colour = false;
   int vectors = 0;             // of sixteen numbers, per output pixel
   int shift = 15;              // a weight of one is 1 << shift
   size_t widened = 0;          // numbers in a widened row, padding included
-  size_t oddPairs = 0;         // colour: where the pairs from odd pixels begin
   std::vector<int> start;      // first number of each output pixel's window
   std::vector<int16_t> weights;  // `vectors` times sixteen per output pixel
   const int16_t* weightsOf(int out) const { return weights.data() + size_t(out) * size_t(vectors) * 16; }
@@ -164,23 +163,20 @@ RowWeights rowWeights(const Contributions& k, int channels, int inWidth) {
   RowWeights r;
   r.colour = channels == 3;
   const int tapsPerVector = r.colour ? 4 : 16;
-  const int taps = (k.taps + tapsPerVector - 1) / tapsPerVector * tapsPerVector;
+  const int taps = (k.taps + (r.colour ? 1 : 0) + tapsPerVector - 1) / tapsPerVector * tapsPerVector;
   r.vectors = taps / tapsPerVector;
   const size_t lastFirst = k.first.empty() ? 0 : size_t(k.first.back());
-  if (r.colour) {
-    const size_t pairs = std::max(lastFirst / 2 + size_t(taps) / 2, size_t(inWidth) / 2) + 1;
-    r.oddPairs = pairs * 8;
-    r.widened = 2 * pairs * 8;
-  } else {
+  if (r.colour)
+    r.widened = (std::max(lastFirst / 2 + size_t(taps) / 2, size_t(inWidth) / 2) + 1) * 8;
+  else
     r.widened = std::max(lastFirst + size_t(taps), size_t(inWidth));
-  }
   r.shift = unitShift(k);
   r.start.resize(k.first.size());
   r.weights.assign(k.first.size() * size_t(r.vectors) * 16, 0);
   std::vector<int> whole(size_t(k.taps));
   for (size_t u = 0; u < k.first.size(); ++u) {
     const int first = k.first[u];
-    r.start[u] = r.colour ? int((first % 2 ? r.oddPairs : 0) + size_t(first / 2) * 8) : first;
+    r.start[u] = r.colour ? first / 2 * 8 : first;
     wholeWeights(k, int(u), r.shift, whole);
     int16_t* out = r.weights.data() + u * size_t(r.vectors) * 16;
     for (int i = 0; i < k.taps; ++i) {
@@ -191,7 +187,8 @@ RowWeights rowWeights(const Contributions& k, int channels, int inWidth) {
       }
       // Tap i is the first or second of its pair, in the pair's half of
       // its vector: the same weight for blue, green and red.
-      int16_t* half = out + (i / 4) * 16 + (i % 4 / 2) * 8 + i % 2;
+      const int tap = i + first % 2;
+      int16_t* half = out + (tap / 4) * 16 + (tap % 4 / 2) * 8 + tap % 2;
       half[0] = half[2] = half[4] = weight;
     }
   }
@@ -199,17 +196,14 @@ RowWeights rowWeights(const Contributions& k, int channels, int inWidth) {
 }
 
 // A colour row's pairs (see RowWeights) from pixel `from` on, without
-// vectors; pixels past the row's end are zero.
-void widenPairs(const uint8_t* src, int width, int from, int16_t* even, int16_t* odd) {
-  auto pair = [&](int pixel, int16_t* out) {
+// vectors; a pixel past the row's end is zero.
+void widenPairs(const uint8_t* src, int width, int from, int16_t* pairs) {
+  for (int pixel = from; pixel < width; pixel += 2) {
+    int16_t* out = pairs + 4 * pixel;
     for (int c = 0; c < 3; ++c) {
-      out[2 * c] = pixel < width ? src[3 * pixel + c] : 0;
+      out[2 * c] = src[3 * pixel + c];
       out[2 * c + 1] = pixel + 1 < width ? src[3 * (pixel + 1) + c] : 0;
     }
-  };
-  for (int k = from / 2; 2 * k < width; ++k) {
-    pair(2 * k, even + 8 * k);
-    pair(2 * k + 1, odd + 8 * k);
   }
 }
 
@@ -255,9 +249,7 @@ DIMENZO_INLINE I addPairSums(I sum, I w, I p) {
 }
 DIMENZO_INLINE __m128i half(I v) { return _mm_add_epi32(v.lo, v.hi); }
 
-DIMENZO_INLINE void widenColour(const uint8_t* src, int width, int16_t* even, int16_t* odd) {
-  widenPairs(src, width, 0, even, odd);
-}
+DIMENZO_INLINE void widenColour(const uint8_t* src, int width, int16_t* pairs) { widenPairs(src, width, 0, pairs); }
 DIMENZO_INLINE void widenGrey(const uint8_t* src, int width, int16_t* wide) {
   int x = 0;
   for (; x + 8 <= width; x += 8)
@@ -317,18 +309,15 @@ DIMENZO_INLINE __m128i half(I v) {
 
 // Four pixels' pairs at a time from sixteen bytes, in both halves of a
 // register: each half picks a pair's six bytes as 16-bit numbers.
-DIMENZO_INLINE void widenColour(const uint8_t* src, int width, int16_t* even, int16_t* odd) {
-  const __m256i evens = _mm256_setr_epi8(0, -1, 3, -1, 1, -1, 4, -1, 2, -1, 5, -1, -1, -1, -1, -1,  //
-                                         6, -1, 9, -1, 7, -1, 10, -1, 8, -1, 11, -1, -1, -1, -1, -1);
-  const __m256i odds = _mm256_setr_epi8(3, -1, 6, -1, 4, -1, 7, -1, 5, -1, 8, -1, -1, -1, -1, -1,  //
-                                        9, -1, 12, -1, 10, -1, 13, -1, 11, -1, 14, -1, -1, -1, -1, -1);
+DIMENZO_INLINE void widenColour(const uint8_t* src, int width, int16_t* pairs) {
+  const __m256i pick = _mm256_setr_epi8(0, -1, 3, -1, 1, -1, 4, -1, 2, -1, 5, -1, -1, -1, -1, -1,  //
+                                        6, -1, 9, -1, 7, -1, 10, -1, 8, -1, 11, -1, -1, -1, -1, -1);
   int x = 0;
   for (; x + 6 <= width; x += 4) {
     const __m256i bytes = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 3 * x)));
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(even + 4 * x), _mm256_shuffle_epi8(bytes, evens));
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(odd + 4 * x), _mm256_shuffle_epi8(bytes, odds));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(pairs + 4 * x), _mm256_shuffle_epi8(bytes, pick));
   }
-  widenPairs(src, width, x, even, odd);
+  widenPairs(src, width, x, pairs);
 }
 DIMENZO_INLINE void widenGrey(const uint8_t* src, int width, int16_t* wide) {
   int x = 0;
