@@ -5,7 +5,9 @@
 // event loop.
 //
 //   convert_bench SOURCE_FOLDER DESTINATION_FOLDER [WIDTHxHEIGHT] [--psnr | --resampler | --floor | --phases]
+//                 [--workers N]
 //
+// --workers N runs the engine with N workers rather than one per core.
 // With --floor it only decodes every picture, as the run's decoders do
 // (reduced-size JPEGs included), and reports the processor time that took
 // and that time shared over the machine's cores: the floor no run built on
@@ -248,7 +250,8 @@ int main(int argc, char* argv[]) {
   QCoreApplication app(argc, argv);
   const QStringList args = app.arguments();
   if (args.size() < 3) {
-    std::fprintf(stderr, "usage: convert_bench SOURCE DESTINATION [WIDTHxHEIGHT] [--psnr | --resampler | --floor | --phases]\n");
+    std::fprintf(stderr, "usage: convert_bench SOURCE DESTINATION [WIDTHxHEIGHT] [--psnr | --resampler | --floor | --phases]"
+                         " [--workers N]\n");
     return 2;
   }
   QSize size(1024, 768);
@@ -293,6 +296,9 @@ int main(int argc, char* argv[]) {
   const qint64 heldKb = residentKbOfAll();
   WorkerPool::Options pool;
   pool.memoryBudgetBytes = runBudget(availableMemory());
+  // One worker alone shows what the workers cost beside --phases.
+  if (const qsizetype at = args.indexOf(QStringLiteral("--workers")); at > 0 && at + 1 < args.size())
+    pool.workers = args[at + 1].toInt();
   qint64 peakKb = 0, peakSummedKb = 0;
   std::thread sampler([&] {
     for (qint64 summedKb = 0; running; std::this_thread::sleep_for(std::chrono::milliseconds(10))) {
