@@ -32,9 +32,8 @@ double bspline(double x) {
 
 // Which source pixels make each output pixel, and with what weights, along
 // one direction. The weights are the library's, worked out in double
-// precision as it does. Every output pixel gets
-// the same number of taps: shorter windows are padded with zero weights,
-// which add nothing.
+// precision as it does. Every output pixel gets the same number of taps:
+// shorter windows are padded with zero weights, which add nothing.
 struct Contributions {
   int taps = 0;
   std::vector<int> first;      // first source pixel of each output pixel
@@ -207,13 +206,17 @@ void widenPairs(const uint8_t* src, int width, int from, int16_t* pairs) {
   }
 }
 
-// Four sums of a colour pixel each (blue, green, red, zero), in units of
-// 1 / (1 << shift), rounded half up as the library rounds: sixteen bytes,
-// four a pixel. No sum is negative, the weights being so.
+// Four sums in units of 1 / (1 << shift), rounded half up as the library
+// rounds. No sum is negative, the weights being so.
+DIMENZO_INLINE __m128i rounded(__m128i sums, int shift) {
+  return _mm_sra_epi32(_mm_add_epi32(sums, _mm_set1_epi32(1 << (shift - 1))), _mm_cvtsi32_si128(shift));
+}
+
+// Four sums of a colour pixel each (blue, green, red, zero), rounded:
+// sixteen bytes, four a pixel.
 DIMENZO_INLINE __m128i roundSums(__m128i p0, __m128i p1, __m128i p2, __m128i p3, int shift) {
-  const __m128i half = _mm_set1_epi32(1 << (shift - 1)), by = _mm_cvtsi32_si128(shift);
-  auto round = [&](__m128i p) { return _mm_sra_epi32(_mm_add_epi32(p, half), by); };
-  return _mm_packus_epi16(_mm_packs_epi32(round(p0), round(p1)), _mm_packs_epi32(round(p2), round(p3)));
+  return _mm_packus_epi16(_mm_packs_epi32(rounded(p0, shift), rounded(p1, shift)),
+                          _mm_packs_epi32(rounded(p2, shift), rounded(p3, shift)));
 }
 
 // Four grey sums, each given as four partial sums h, added and rounded;
@@ -222,9 +225,7 @@ DIMENZO_INLINE __m128i roundGreySums(__m128i h0, __m128i h1, __m128i h2, __m128i
   const __m128i s01 = _mm_add_epi32(_mm_unpacklo_epi32(h0, h1), _mm_unpackhi_epi32(h0, h1));
   const __m128i s23 = _mm_add_epi32(_mm_unpacklo_epi32(h2, h3), _mm_unpackhi_epi32(h2, h3));
   const __m128i total = _mm_add_epi32(_mm_unpacklo_epi64(s01, s23), _mm_unpackhi_epi64(s01, s23));
-  const __m128i words = _mm_packs_epi32(
-      _mm_sra_epi32(_mm_add_epi32(total, _mm_set1_epi32(1 << (shift - 1))), _mm_cvtsi32_si128(shift)),
-      _mm_setzero_si128());
+  const __m128i words = _mm_packs_epi32(rounded(total, shift), _mm_setzero_si128());
   return _mm_packus_epi16(words, words);
 }
 
